@@ -1,0 +1,84 @@
+#include "authenticode/mapped_file.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace authenticode {
+
+namespace {
+
+struct PageRange {
+    void* start;
+    std::size_t length;
+};
+
+// The whole pages inside [offset, offset + length) of the mapping.
+std::optional<PageRange> innerPages(const std::uint8_t* data, std::size_t size, std::size_t offset,
+                                    std::size_t length) {
+    const auto pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    if (data == nullptr || offset > size || length > size - offset) {
+        return std::nullopt;
+    }
+    const std::size_t first = (offset + pageSize - 1) / pageSize * pageSize;
+    const std::size_t end = (offset + length) / pageSize * pageSize;
+    if (end <= first) {
+        return std::nullopt;
+    }
+    return PageRange{const_cast<std::uint8_t*>(data) + first, end - first};
+}
+
+}  // namespace
+
+std::optional<MappedFile> MappedFile::open(const std::string& path) {
+    // Non-blocking, so that naming a FIFO does not wait for a writer; such a
+    // file is refused below anyway.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    const auto size = static_cast<std::size_t>(info.st_size);
+    if (size == 0) {
+        ::close(fd);
+        return MappedFile(nullptr, 0);
+    }
+    void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    ::close(fd);
+    if (mapping == MAP_FAILED) {
+        return std::nullopt;
+    }
+    return MappedFile(static_cast<const std::uint8_t*>(mapping), size);
+}
+
+MappedFile::MappedFile(MappedFile&& other) noexcept : data_(other.data_), size_(other.size_) {
+    other.data_ = nullptr;
+    other.size_ = 0;
+}
+
+MappedFile::~MappedFile() {
+    if (data_ != nullptr) {
+        ::munmap(const_cast<std::uint8_t*>(data_), size_);
+    }
+}
+
+void MappedFile::willReadSequentially(std::size_t offset, std::size_t length) const {
+    if (const auto pages = innerPages(data_, size_, offset, length)) {
+        ::madvise(pages->start, pages->length, MADV_SEQUENTIAL);
+    }
+}
+
+void MappedFile::doneWith(std::size_t offset, std::size_t length) const {
+    if (const auto pages = innerPages(data_, size_, offset, length)) {
+        ::madvise(pages->start, pages->length, MADV_DONTNEED);
+    }
+}
+
+}  // namespace authenticode

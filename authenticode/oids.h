@@ -1,0 +1,26 @@
+// Contents bytes of the object identifiers that Authenticode uses.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "authenticode/bytes.h"
+
+namespace authenticode::oids {
+
+// 1.3.6.1.4.1.311.2.1.4 SPC_INDIRECT_DATA_OBJID
+inline constexpr std::array<std::uint8_t, 10> spcIndirectData{0x2B, 0x06, 0x01, 0x04, 0x01,
+                                                              0x82, 0x37, 0x02, 0x01, 0x04};
+// 1.3.6.1.4.1.311.2.1.15 SPC_PE_IMAGE_DATA_OBJID
+inline constexpr std::array<std::uint8_t, 10> spcPeImageData{0x2B, 0x06, 0x01, 0x04, 0x01,
+                                                             0x82, 0x37, 0x02, 0x01, 0x0F};
+// 1.3.6.1.4.1.311.3.3.1 SPC_RFC3161_OBJID, an RFC 3161 time-stamp token
+inline constexpr std::array<std::uint8_t, 10> rfc3161TimeStamp{0x2B, 0x06, 0x01, 0x04, 0x01,
+                                                               0x82, 0x37, 0x03, 0x03, 0x01};
+// 1.3.6.1.4.1.311.10.3.13 lifetime signing
+inline constexpr std::array<std::uint8_t, 10> lifetimeSigning{0x2B, 0x06, 0x01, 0x04, 0x01,
+                                                              0x82, 0x37, 0x0A, 0x03, 0x0D};
+
+inline Bytes bytes(const auto& oid) { return Bytes(oid.data(), oid.size()); }
+
+}  // namespace authenticode::oids

@@ -1,0 +1,49 @@
+// Why the engine reached its verdict, and the one place that turns a reason
+// into the result code the Windows verifier gives for it.
+#pragma once
+
+#include <cstdint>
+
+namespace authenticode {
+
+enum class Reason {
+    Trusted,
+
+    // The file and its format.
+    FileUnreadable,
+    SubjectFormatUnknown,
+    NoSignature,
+    CertificateTableMisaligned,
+    HiddenDataInSignature,
+
+    // The signature itself.
+    MalformedMessage,
+    DigestAlgorithmsDisagree,
+    UnsupportedDigestAlgorithm,
+    DigestMismatch,
+    SignerCertificateMissing,
+    SignerSignatureInvalid,
+
+    // Time-stamps.
+    CounterSignatureInvalid,
+    TimeStampInvalid,
+
+    // The certificate chain and its policy.
+    CertificateSignatureInvalid,
+    ExplicitlyDistrusted,
+    ChainIncomplete,
+    UntrustedRoot,
+    CertificateExpired,
+    WrongUsage,
+    UnknownCriticalExtension,
+    BasicConstraintsViolated,
+
+    // The engine itself failed (out of memory, a library failure).
+    SystemError,
+};
+
+// The result code, in HRESULT form, that the Windows verifier returns for the
+// reason.
+std::int32_t resultCodeFor(Reason reason);
+
+}  // namespace authenticode

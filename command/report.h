@@ -1,0 +1,15 @@
+// The tool's two output lines and its exit status.
+#pragma once
+
+#include <windows.h>
+
+// "Usage <start-up name> [filename]"
+void printUsageLine(const char* startName);
+
+// "<path>: <code in uppercase hexadecimal> (<description>)"
+void printReportLine(const char* path, HRESULT code, const char* description);
+
+// The exit status that carries a trust result code. Where exit statuses are
+// 32 bits wide it is the code itself; where only the low 8 bits survive it is
+// 0 for success and 1 for any failure, so that no failure can read as 0.
+int exitStatusFor(HRESULT code);
