@@ -1,0 +1,31 @@
+// A PKCS#7 SignedData message with one signer, decoded by OpenSSL: the
+// primary signature, and the RFC 3161 time-stamp tokens inside it.
+#pragma once
+
+#include <variant>
+
+#include "authenticode/bytes.h"
+#include "authenticode/openssl_ptr.h"
+#include "authenticode/reason.h"
+
+namespace authenticode {
+
+struct SignedMessage {
+    Pkcs7Ptr pkcs7;
+    PKCS7_SIGNER_INFO* signer;        // owned by pkcs7
+    STACK_OF(X509) * certificates;    // owned by pkcs7; may be null
+    const ASN1_OBJECT* contentType;   // owned by pkcs7
+    // The encapsulated content: the whole encoding of a structure, or the
+    // value of an octet string.
+    Bytes content;
+    // The bytes the signer's message digest covers: the contents octets of
+    // the encapsulated content, without its tag and length.
+    Bytes digestedContent;
+};
+
+// Decodes `der`, which must be exactly one ContentInfo of type signedData
+// whose encapsulated content is present, with exactly one SignerInfo.
+// MalformedMessage if it is not; NoSignature if it has no signer at all.
+std::variant<SignedMessage, Reason> decodeSignedMessage(Bytes der);
+
+}  // namespace authenticode
