@@ -1,11 +1,29 @@
 #include "command/report.h"
 
 #include <cstdio>
+#include <string>
+
+namespace {
+
+// The path as typed, byte for byte, except that a line break becomes '?':
+// the report is one line, and a file name must not be able to add a second,
+// forged one.
+std::string asOneLine(const char* path) {
+    std::string line(path);
+    for (char& c : line) {
+        if (c == '\n' || c == '\r') {
+            c = '?';
+        }
+    }
+    return line;
+}
+
+}  // namespace
 
 void printUsageLine(const char* startName) {
     std::printf("Usage %s [filename]\n", startName);
 }
 
 void printReportLine(const char* path, HRESULT code, const char* description) {
-    std::printf("%s: %X (%s)\n", path, static_cast<unsigned>(code), description);
+    std::printf("%s: %X (%s)\n", asOneLine(path).c_str(), static_cast<unsigned>(code), description);
 }

@@ -1,0 +1,93 @@
+// The engine on real signed files: every fixture's reason at a pinned time,
+// the image digest against values computed independently, and the rules
+// about which time the chain is checked at.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "authenticode/hasher.h"
+#include "authenticode/mapped_file.h"
+#include "authenticode/pe_image.h"
+#include "authenticode/pe_subject.h"
+#include "authenticode/reason.h"
+#include "authenticode/verify_file.h"
+#include "fixtures.h"
+
+namespace {
+
+using authenticode::Reason;
+using testing_support::fixturePath;
+
+// 2030-01-01: long after the short-lived leaves expired, long before the
+// long-lived ones do.
+constexpr std::time_t pinnedNow = 1893456000;
+constexpr std::time_t mid2011 = 1308096000;  // inside the short-lived leaves' validity
+constexpr std::time_t in2092 = 3849984000;   // inside the not-yet-valid leaf's validity
+
+std::int32_t verifyAt(const std::string& file, std::time_t now, const std::string& trust = "trusted.pem") {
+    testing_support::useFixtureTrust(trust);
+    return authenticode::verifyFile(fixturePath(file), now);
+}
+
+TEST(Fixtures, EachGivesTheExpectedCodeAtAPinnedTime) {
+    const auto rows = testing_support::readFixtureTable("expected.tsv");
+    ASSERT_GT(rows.size(), 50u);
+    for (const auto& row : rows) {
+        ASSERT_GE(row.size(), 3u);
+        const auto expected = static_cast<std::int32_t>(std::stoul(row[1], nullptr, 16));
+        EXPECT_EQ(verifyAt(row[0], pinnedNow, row[2]), expected) << row[0] << " with " << row[2];
+    }
+}
+
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const std::uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+TEST(ImageDigest, MatchesTheIndependentlyComputedValues) {
+    const auto rows = testing_support::readFixtureTable("digests.tsv");
+    ASSERT_FALSE(rows.empty());
+    for (const auto& row : rows) {
+        const auto file = authenticode::MappedFile::open(fixturePath(row[0]));
+        ASSERT_TRUE(file.has_value()) << row[0];
+        const auto image = authenticode::parsePeImage(file->bytes());
+        ASSERT_TRUE(image.has_value()) << row[0];
+        const std::size_t end =
+            image->certificateTableOffset != 0 ? image->certificateTableOffset : file->bytes().size();
+        authenticode::Hasher hasher(EVP_get_digestbyname(row[1].c_str()));
+        authenticode::hashPeImage(*file, *image, end, hasher);
+        EXPECT_EQ(hex(hasher.finish()), row[2]) << row[0];
+    }
+}
+
+TEST(VerificationTime, WithoutATimeStampIsNow) {
+    EXPECT_EQ(verifyAt("pe/trust-expired.exe", mid2011), 0);
+    EXPECT_EQ(verifyAt("pe/trust-not-yet-valid.exe", in2092), 0);
+    EXPECT_EQ(verifyAt("pe/trust-not-yet-valid.exe", pinnedNow), static_cast<std::int32_t>(0x800B0101));
+}
+
+TEST(VerificationTime, IsTheTimeStampsWhateverNowIs) {
+    // Time-stamped after the leaf expired: expired even while the leaf is valid now.
+    EXPECT_EQ(verifyAt("pe/trust-expired-rfc3161-after-expiry.exe", mid2011), static_cast<std::int32_t>(0x800B0101));
+    EXPECT_EQ(verifyAt("pe/trust-expired-countersig-after-expiry.exe", mid2011),
+              static_cast<std::int32_t>(0x800B0101));
+    EXPECT_EQ(verifyAt("pe/trust-expired-rfc3161-in-validity.exe", pinnedNow), 0);
+    EXPECT_EQ(verifyAt("pe/trust-expired-countersig-in-validity.exe", pinnedNow), 0);
+}
+
+TEST(VerificationTime, LifetimeSigningIgnoresTheTimeStamp) {
+    EXPECT_EQ(verifyAt("pe/trust-lifetime-expired-rfc3161.exe", mid2011), 0);
+    EXPECT_EQ(verifyAt("pe/trust-lifetime-expired-rfc3161.exe", pinnedNow), static_cast<std::int32_t>(0x800B0101));
+}
+
+TEST(TrustStore, WithoutTheTestRootTheChainCannotBeCompleted) {
+    EXPECT_EQ(verifyAt("pe/signed64-sha256.exe", pinnedNow, "nonexistent.pem"),
+              static_cast<std::int32_t>(0x800B010A));
+}
+
+}  // namespace
