@@ -80,10 +80,6 @@ int gatherFailures(int ok, X509_STORE_CTX* context) {
     return 1;
 }
 
-int usageNid(Usage usage) {
-    return usage == Usage::CodeSigning ? NID_code_sign : NID_time_stamp;
-}
-
 std::uint32_t usageBit(Usage usage) {
     return usage == Usage::CodeSigning ? XKU_CODE_SIGN : XKU_TIMESTAMP;
 }
@@ -92,36 +88,12 @@ bool hasExtendedKeyUsage(X509* certificate) {
     return (X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) != 0;
 }
 
-// Trust settings on a store certificate that reject the usage, or every
-// usage, mark it as distrusted by the administrator.
-bool rejects(X509* storeCertificate, Usage usage) {
-    const STACK_OF(ASN1_OBJECT)* rejected = X509_get0_reject_objects(storeCertificate);
-    for (int i = 0; i < sk_ASN1_OBJECT_num(rejected); ++i) {
-        const int nid = OBJ_obj2nid(sk_ASN1_OBJECT_value(rejected, i));
-        if (nid == usageNid(usage) || nid == NID_anyExtendedKeyUsage) {
-            return true;
-        }
-    }
-    return false;
-}
-
-bool distrustedInStore(X509_STORE_CTX* context, X509* certificate, Usage usage) {
-    STACK_OF(X509)* candidates = X509_STORE_CTX_get1_certs(context, X509_get_subject_name(certificate));
-    bool distrusted = false;
-    for (int i = 0; i < sk_X509_num(candidates) && !distrusted; ++i) {
-        X509* candidate = sk_X509_value(candidates, i);
-        distrusted = X509_cmp(candidate, certificate) == 0 && rejects(candidate, usage);
-    }
-    sk_X509_pop_free(candidates, X509_free);
-    return distrusted;
-}
-
 // The Authenticode rules that OpenSSL's chain check does not apply.
-void checkPolicy(X509_STORE_CTX* context, STACK_OF(X509) * chain, Usage usage, Failures& failures) {
+void checkPolicy(const TrustStore& trust, STACK_OF(X509) * chain, Usage usage, Failures& failures) {
     const int length = sk_X509_num(chain);
     for (int depth = 0; depth < length; ++depth) {
         X509* certificate = sk_X509_value(chain, depth);
-        if (distrustedInStore(context, certificate, usage)) {
+        if (trust.distrusts(certificate, usage)) {
             note(failures, Failure::Distrusted);
         }
 
@@ -167,10 +139,9 @@ Reason reasonFor(const Failures& failures) {
 
 }  // namespace
 
-Reason verifyChain(X509_STORE* store, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage) {
+Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage) {
     X509StoreContextPtr context(X509_STORE_CTX_new());
-    if (!context || store == nullptr || leaf == nullptr ||
-        X509_STORE_CTX_init(context.get(), store, leaf, untrusted) != 1) {
+    if (!context || leaf == nullptr || X509_STORE_CTX_init(context.get(), trust.store(), leaf, untrusted) != 1) {
         return Reason::SystemError;
     }
     Failures failures;
@@ -184,7 +155,7 @@ Reason verifyChain(X509_STORE* store, X509* leaf, STACK_OF(X509) * untrusted, st
     if (X509_verify_cert(context.get()) < 0) {
         return Reason::SystemError;
     }
-    checkPolicy(context.get(), X509_STORE_CTX_get0_chain(context.get()), usage, failures);
+    checkPolicy(trust, X509_STORE_CTX_get0_chain(context.get()), usage, failures);
     return reasonFor(failures);
 }
 

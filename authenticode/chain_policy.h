@@ -6,19 +6,15 @@
 
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/reason.h"
+#include "authenticode/trust_store.h"
 
 namespace authenticode {
-
-enum class Usage {
-    CodeSigning,   // the signer of a file
-    TimeStamping,  // the signer of a time-stamp
-};
 
 // Builds the chain from `leaf` through `untrusted` (the certificates that
 // came with the signature) and the store to a trusted self-signed root, as
 // of `at`, and checks it for `usage`. Trusted when it holds; otherwise the
 // reason that comes first in the order the Windows verifier reports them.
-Reason verifyChain(X509_STORE* store, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage);
+Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage);
 
 // Whether the certificate's extended key usage names lifetime signing, which
 // makes its signatures expire with it whatever their time-stamp says.

@@ -20,7 +20,7 @@ std::int32_t resultCodeFor(Reason reason) {
         case Reason::CertificateTableMisaligned: return code(0x80096010);  // TRUST_E_BAD_DIGEST, best knowledge
         case Reason::HiddenDataInSignature: return code(0x80096011);       // TRUST_E_MALFORMED_SIGNATURE
         case Reason::MalformedMessage: return code(0x8009200D);            // CRYPT_E_BAD_MSG, best knowledge
-        case Reason::DigestAlgorithmsDisagree: return code(0x8009200D);    // CRYPT_E_BAD_MSG, best knowledge
+        case Reason::DigestAlgorithmsDisagree: return code(0x80096010);    // TRUST_E_BAD_DIGEST, best knowledge
         case Reason::UnsupportedDigestAlgorithm: return code(0x80090008);  // NTE_BAD_ALGID, best knowledge
         case Reason::DigestMismatch: return code(0x80096010);              // TRUST_E_BAD_DIGEST
         case Reason::SignerCertificateMissing: return code(0x80096002);    // TRUST_E_NO_SIGNER_CERT, best knowledge

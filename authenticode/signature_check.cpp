@@ -87,18 +87,18 @@ Reason checkSignature(const Subject& subject, std::time_t now) {
     }
 
     // Only now that the signature holds is the machine's trust consulted.
-    const X509StorePtr store = loadMachineTrustStore();
-    if (!store) {
+    const auto trust = TrustStore::loadMachine();
+    if (!trust) {
         return Reason::SystemError;
     }
-    const TimeStamp timeStamp = checkTimeStamp(message, store.get());
+    const TimeStamp timeStamp = checkTimeStamp(message, *trust);
     if (timeStamp.reason != Reason::Trusted) {
         return timeStamp.reason;
     }
     // The signer's own signingTime is never trusted; a valid time-stamp is,
     // unless the signer's certificate asks for lifetime signing.
     const std::time_t at = timeStamp.time && !hasLifetimeSigning(signer.certificate) ? *timeStamp.time : now;
-    return verifyChain(store.get(), signer.certificate, message.certificates, at, Usage::CodeSigning);
+    return verifyChain(*trust, signer.certificate, message.certificates, at, Usage::CodeSigning);
 }
 
 }  // namespace authenticode

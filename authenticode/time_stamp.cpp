@@ -46,8 +46,8 @@ std::optional<Bytes> sequenceValue(X509_ATTRIBUTE* attribute) {
 
 // The time-stamping authority must hold the timestamping usage and chain to
 // this machine's trust at the time it attests.
-TimeStamp acceptAuthority(X509* authority, STACK_OF(X509) * certificates, std::time_t time, X509_STORE* store) {
-    if (verifyChain(store, authority, certificates, time, Usage::TimeStamping) != Reason::Trusted) {
+TimeStamp acceptAuthority(X509* authority, STACK_OF(X509) * certificates, std::time_t time, const TrustStore& trust) {
+    if (verifyChain(trust, authority, certificates, time, Usage::TimeStamping) != Reason::Trusted) {
         return failed(Reason::TimeStampInvalid);
     }
     return {time, Reason::Trusted};
@@ -55,7 +55,7 @@ TimeStamp acceptAuthority(X509* authority, STACK_OF(X509) * certificates, std::t
 
 // The Authenticode countersignature: a SignerInfo whose message digest
 // covers the primary signature value, with the time in its signingTime.
-TimeStamp checkCounterSignature(X509_ATTRIBUTE* attribute, const SignedMessage& primary, X509_STORE* store) {
+TimeStamp checkCounterSignature(X509_ATTRIBUTE* attribute, const SignedMessage& primary, const TrustStore& trust) {
     const auto encoding = sequenceValue(attribute);
     if (!encoding || encoding->size() > LONG_MAX) {
         return failed(Reason::CounterSignatureInvalid);
@@ -83,12 +83,12 @@ TimeStamp checkCounterSignature(X509_ATTRIBUTE* attribute, const SignedMessage& 
     if (!time) {
         return failed(Reason::CounterSignatureInvalid);
     }
-    return acceptAuthority(check.certificate, primary.certificates, *time, store);
+    return acceptAuthority(check.certificate, primary.certificates, *time, trust);
 }
 
 // The RFC 3161 token: a SignedData over a TSTInfo whose message imprint is
 // the digest of the primary signature value, with the time in genTime.
-TimeStamp checkRfc3161Token(X509_ATTRIBUTE* attribute, const SignedMessage& primary, X509_STORE* store) {
+TimeStamp checkRfc3161Token(X509_ATTRIBUTE* attribute, const SignedMessage& primary, const TrustStore& trust) {
     const auto encoding = sequenceValue(attribute);
     if (!encoding) {
         return failed(Reason::TimeStampInvalid);
@@ -121,21 +121,21 @@ TimeStamp checkRfc3161Token(X509_ATTRIBUTE* attribute, const SignedMessage& prim
     if (check.status != SignerStatus::Valid || !time) {
         return failed(Reason::TimeStampInvalid);
     }
-    return acceptAuthority(check.certificate, token->certificates, *time, store);
+    return acceptAuthority(check.certificate, token->certificates, *time, trust);
 }
 
 }  // namespace
 
-TimeStamp checkTimeStamp(const SignedMessage& primary, X509_STORE* store) {
+TimeStamp checkTimeStamp(const SignedMessage& primary, const TrustStore& trust) {
     const STACK_OF(X509_ATTRIBUTE)* attributes = primary.signer->unauth_attr;
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
         X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(attributes, i);
         const ASN1_OBJECT* type = X509_ATTRIBUTE_get0_object(attribute);
         if (OBJ_obj2nid(type) == NID_pkcs9_countersignature) {
-            return checkCounterSignature(attribute, primary, store);
+            return checkCounterSignature(attribute, primary, trust);
         }
         if (isOid(type, oids::bytes(oids::rfc3161TimeStamp))) {
-            return checkRfc3161Token(attribute, primary, store);
+            return checkRfc3161Token(attribute, primary, trust);
         }
     }
     return {std::nullopt, Reason::Trusted};

@@ -8,6 +8,7 @@
 
 #include "authenticode/reason.h"
 #include "authenticode/signed_message.h"
+#include "authenticode/trust_store.h"
 
 namespace authenticode {
 
@@ -22,6 +23,6 @@ struct TimeStamp {
 // attributes: that it covers the primary signature value, that its own
 // signature holds, and that its signer is a time-stamping authority whose
 // chain reaches this machine's trust at the attested time.
-TimeStamp checkTimeStamp(const SignedMessage& primary, X509_STORE* store);
+TimeStamp checkTimeStamp(const SignedMessage& primary, const TrustStore& trust);
 
 }  // namespace authenticode

@@ -1,10 +1,11 @@
 #include "authenticode/trust_store.h"
 
 #include <dirent.h>
+#include <openssl/pem.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
-#include <string>
 #include <string_view>
 
 namespace authenticode {
@@ -17,15 +18,27 @@ const char* trustedEnvironment(const char* name) {
     return secure_getenv(name);
 }
 
-// Whether a name looks like the hash link c_rehash makes for a certificate:
-// eight hexadecimal digits, a dot and a number.
+std::vector<std::string> splitDirectories(std::string_view list) {
+    std::vector<std::string> directories;
+    while (!list.empty()) {
+        const std::size_t end = list.find(':');
+        if (end != 0) {
+            directories.emplace_back(list.substr(0, end));
+        }
+        list = end == std::string_view::npos ? std::string_view{} : list.substr(end + 1);
+    }
+    return directories;
+}
+
+// Whether a name looks like the link c_rehash makes for a certificate: eight
+// hexadecimal digits, a dot and a number.
 bool isHashedName(std::string_view name) {
     if (name.size() < 10 || name[8] != '.') {
         return false;
     }
     for (std::size_t i = 0; i < name.size(); ++i) {
         const auto c = static_cast<unsigned char>(name[i]);
-        if (i == 8 ? c != '.' : i < 8 ? !std::isxdigit(c) : !std::isdigit(c)) {
+        if (i != 8 && !(i < 8 ? std::isxdigit(c) : std::isdigit(c))) {
             return false;
         }
     }
@@ -48,38 +61,96 @@ bool holdsHashedEntries(const std::string& directory) {
     return found;
 }
 
-// The directory setting is a list separated by colons.
-bool anyHoldsHashedEntries(std::string_view directories) {
-    while (!directories.empty()) {
-        const std::size_t end = directories.find(':');
-        if (holdsHashedEntries(std::string(directories.substr(0, end)))) {
+bool rejects(X509* certificate, Usage usage) {
+    const int usageNid = usage == Usage::CodeSigning ? NID_code_sign : NID_time_stamp;
+    const STACK_OF(ASN1_OBJECT)* rejected = X509_get0_reject_objects(certificate);
+    for (int i = 0; i < sk_ASN1_OBJECT_num(rejected); ++i) {
+        const int nid = OBJ_obj2nid(sk_ASN1_OBJECT_value(rejected, i));
+        if (nid == usageNid || nid == NID_anyExtendedKeyUsage) {
             return true;
         }
-        directories = end == std::string_view::npos ? std::string_view{} : directories.substr(end + 1);
     }
     return false;
 }
 
+// Calls `visit` with every certificate in a PEM file, trust settings kept.
+template <typename Visit>
+void forEachCertificateIn(const std::string& path, Visit visit) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) {
+        return;
+    }
+    STACK_OF(X509_INFO)* entries = PEM_X509_INFO_read(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    for (int i = 0; i < sk_X509_INFO_num(entries); ++i) {
+        if (X509* certificate = sk_X509_INFO_value(entries, i)->x509) {
+            visit(certificate);
+        }
+    }
+    sk_X509_INFO_pop_free(entries, X509_INFO_free);
+}
+
 }  // namespace
 
-X509StorePtr loadMachineTrustStore() {
+std::unique_ptr<TrustStore> TrustStore::loadMachine() {
     X509StorePtr store(X509_STORE_new());
     if (!store) {
-        return store;
+        return nullptr;
     }
     const char* fileSetting = trustedEnvironment(X509_get_default_cert_file_env());
     const char* directorySetting = trustedEnvironment(X509_get_default_cert_dir_env());
     const char* directories = directorySetting != nullptr ? directorySetting : X509_get_default_cert_dir();
 
+    std::unique_ptr<TrustStore> trust(new TrustStore(std::move(store), splitDirectories(directories)));
     // A missing file or directory is not an error here: it only means fewer
     // trusted roots, and the chain check reports what that leads to.
-    if (fileSetting != nullptr) {
-        X509_STORE_load_file(store.get(), fileSetting);
-    } else if (!anyHoldsHashedEntries(directories)) {
-        X509_STORE_load_file(store.get(), X509_get_default_cert_file());
+    bool anyHashed = false;
+    for (const std::string& directory : trust->directories_) {
+        anyHashed = anyHashed || holdsHashedEntries(directory);
     }
-    X509_STORE_load_path(store.get(), directories);
-    return store;
+    if (fileSetting != nullptr) {
+        trust->loadFile(fileSetting);
+    } else if (!anyHashed) {
+        trust->loadFile(X509_get_default_cert_file());
+    }
+    X509_STORE_load_path(trust->store(), directories);
+    return trust;
+}
+
+void TrustStore::loadFile(const char* path) {
+    forEachCertificateIn(path, [this](X509* certificate) {
+        X509_STORE_add_cert(store_.get(), certificate);
+        if (X509_get0_reject_objects(certificate) != nullptr && X509_up_ref(certificate) == 1) {
+            rejectingCopies_.emplace_back(certificate);
+        }
+    });
+}
+
+bool TrustStore::distrusts(X509* certificate, Usage usage) const {
+    for (const X509Ptr& copy : rejectingCopies_) {
+        if (X509_cmp(copy.get(), certificate) == 0 && rejects(copy.get(), usage)) {
+            return true;
+        }
+    }
+    // In a hashed directory every copy of a subject's certificates sits in
+    // <hash>.0, <hash>.1 and so on.
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "%08lx", X509_subject_name_hash(certificate));
+    bool distrusted = false;
+    for (const std::string& directory : directories_) {
+        for (int index = 0; !distrusted; ++index) {
+            const std::string path = directory + "/" + hash + "." + std::to_string(index);
+            bool exists = false;
+            forEachCertificateIn(path, [&](X509* copy) {
+                exists = true;
+                distrusted = distrusted || (X509_cmp(copy, certificate) == 0 && rejects(copy, usage));
+            });
+            if (!exists) {
+                break;
+            }
+        }
+    }
+    return distrusted;
 }
 
 }  // namespace authenticode

@@ -1,16 +1,47 @@
-// This machine's trust: the system store as OpenSSL finds it by default.
+// This machine's trust: the system store as OpenSSL finds it by default, and
+// the certificates its administrator marked as distrusted.
 #pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "authenticode/openssl_ptr.h"
 
 namespace authenticode {
 
-// The trusted roots (and any intermediates the administrator added): the
-// hashed certificate directory, looked up one subject at a time, and the
-// bundle file. OpenSSL's own SSL_CERT_FILE and SSL_CERT_DIR name other ones.
-// When the directory holds hashed entries the default bundle, which carries
-// the same certificates, is not parsed: a lookup costs less than reading
-// every root. Null only if the store cannot be created.
-X509StorePtr loadMachineTrustStore();
+enum class Usage {
+    CodeSigning,   // the signer of a file
+    TimeStamping,  // the signer of a time-stamp
+};
+
+class TrustStore {
+public:
+    // The trusted roots (and any intermediates the administrator added): the
+    // hashed certificate directory, looked up one subject at a time, and the
+    // bundle file. OpenSSL's own SSL_CERT_FILE and SSL_CERT_DIR name other
+    // ones. When the directory holds hashed entries the default bundle, which
+    // carries the same certificates, is not parsed: a lookup costs less than
+    // reading every root. Null only if the store cannot be created.
+    static std::unique_ptr<TrustStore> loadMachine();
+
+    X509_STORE* store() const { return store_.get(); }
+
+    // Whether the store holds this certificate with trust settings that
+    // reject the usage or every usage ("openssl x509 -addreject"). Every
+    // copy counts: the store keeps only the first copy of a certificate it
+    // meets, which need not be the one that carries the settings.
+    bool distrusts(X509* certificate, Usage usage) const;
+
+private:
+    TrustStore(X509StorePtr store, std::vector<std::string> directories)
+        : store_(std::move(store)), directories_(std::move(directories)) {}
+
+    void loadFile(const char* path);
+
+    X509StorePtr store_;
+    std::vector<std::string> directories_;
+    std::vector<X509Ptr> rejectingCopies_;  // from the bundle file
+};
 
 }  // namespace authenticode

@@ -3,7 +3,12 @@
 // about which time the chain is checked at.
 #include <gtest/gtest.h>
 
+#include <openssl/pem.h>
+
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 
 #include "authenticode/hasher.h"
 #include "authenticode/mapped_file.h"
@@ -88,6 +93,65 @@ TEST(VerificationTime, LifetimeSigningIgnoresTheTimeStamp) {
 TEST(TrustStore, WithoutTheTestRootTheChainCannotBeCompleted) {
     EXPECT_EQ(verifyAt("pe/signed64-sha256.exe", pinnedNow, "nonexistent.pem"),
               static_cast<std::int32_t>(0x800B010A));
+}
+
+}  // namespace
+
+namespace {
+
+// Writes the fixture root and its rejecting twin into a folder, as a hashed
+// directory the way c_rehash lays it out, and as one bundle file.
+struct StoreWithRejectedCopy {
+    std::filesystem::path directory;
+    std::filesystem::path bundle;
+
+    explicit StoreWithRejectedCopy(const std::string& name, bool rejectedFirst) {
+        directory = std::filesystem::temp_directory_path() / ("trustcheck-store-" + name);
+        std::filesystem::remove_all(directory);
+        std::filesystem::create_directories(directory / "hashed");
+        const std::string plain = readFile(fixturePath("pki/root.pem"));
+        const std::string rejecting = readFile(fixturePath("trust/distrusted.pem"));
+        const std::string hash = subjectHash(plain);
+        const std::string first = rejectedFirst ? rejecting : plain;
+        const std::string second = rejectedFirst ? plain : rejecting;
+        writeFile(directory / "hashed" / (hash + ".0"), first);
+        writeFile(directory / "hashed" / (hash + ".1"), second);
+        bundle = directory / "bundle.pem";
+        writeFile(bundle, first + second);
+    }
+
+    static std::string readFile(const std::string& path) {
+        std::ifstream in(path);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static void writeFile(const std::filesystem::path& path, const std::string& text) {
+        std::ofstream(path) << text;
+    }
+    static std::string subjectHash(const std::string& pem) {
+        BIO* bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+        X509* certificate = PEM_read_bio_X509(bio, nullptr, nullptr, nullptr);
+        char hash[16];
+        std::snprintf(hash, sizeof hash, "%08lx", X509_subject_name_hash(certificate));
+        X509_free(certificate);
+        BIO_free(bio);
+        return hash;
+    }
+};
+
+TEST(TrustStore, ARejectingCopyBesideTheTrustedOneDistrustsWhicheverComesFirst) {
+    const auto distrusted = static_cast<std::int32_t>(0x800B0111);
+    for (const bool rejectedFirst : {false, true}) {
+        SCOPED_TRACE(rejectedFirst ? "rejecting copy first" : "trusted copy first");
+        const StoreWithRejectedCopy store(rejectedFirst ? "rejected-first" : "trusted-first", rejectedFirst);
+
+        setenv("SSL_CERT_FILE", (store.directory / "no-bundle.pem").c_str(), 1);
+        setenv("SSL_CERT_DIR", (store.directory / "hashed").c_str(), 1);
+        EXPECT_EQ(authenticode::verifyFile(fixturePath("pe/signed64-sha256.exe"), pinnedNow), distrusted);
+
+        setenv("SSL_CERT_FILE", store.bundle.c_str(), 1);
+        setenv("SSL_CERT_DIR", (store.directory / "no-directory").c_str(), 1);
+        EXPECT_EQ(authenticode::verifyFile(fixturePath("pe/signed64-sha256.exe"), pinnedNow), distrusted);
+    }
 }
 
 }  // namespace
