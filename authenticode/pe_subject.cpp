@@ -3,6 +3,7 @@
 #include <array>
 
 #include "authenticode/der.h"
+#include "authenticode/indirect_digest.h"
 #include "authenticode/oids.h"
 
 namespace authenticode {
@@ -99,8 +100,10 @@ SubjectOrReason locatePeSubject(const MappedFile& file, const PeImage& image) {
         return Reason::HiddenDataInSignature;
     }
 
-    return Subject{message->encoding, oids::bytes(oids::spcPeImageData),
-                   [&file, image, tableOffset](Hasher& hasher) { hashPeImage(file, image, tableOffset, hasher); }};
+    return Subject{message->encoding, [&file, image, tableOffset](const SignedMessage& signedMessage) {
+                       return checkIndirectDigest(signedMessage, oids::bytes(oids::spcPeImageData),
+                                                  [&](Hasher& hasher) { hashPeImage(file, image, tableOffset, hasher); });
+                   }};
 }
 
 void hashPeImage(const MappedFile& file, const PeImage& image, std::size_t end, Hasher& hasher) {

@@ -2,6 +2,7 @@
 // image digest.
 #pragma once
 
+#include "authenticode/hasher.h"
 #include "authenticode/mapped_file.h"
 #include "authenticode/pe_image.h"
 #include "authenticode/subject.h"

@@ -2,9 +2,6 @@
 
 #include "authenticode/asn1_view.h"
 #include "authenticode/chain_policy.h"
-#include "authenticode/digest_algorithm.h"
-#include "authenticode/indirect_data.h"
-#include "authenticode/oids.h"
 #include "authenticode/signed_message.h"
 #include "authenticode/signer_info.h"
 #include "authenticode/time_stamp.h"
@@ -13,21 +10,6 @@
 namespace authenticode {
 
 namespace {
-
-// The SignedData's digestAlgorithms, the SignerInfo's digestAlgorithm and
-// the DigestInfo's algorithm must all name the same digest.
-bool digestAlgorithmsAgree(const SignedMessage& message, Bytes indirectAlgorithm) {
-    const STACK_OF(X509_ALGOR)* declared = message.pkcs7->d.sign->md_algs;
-    if (sk_X509_ALGOR_num(declared) <= 0) {
-        return false;
-    }
-    for (int i = 0; i < sk_X509_ALGOR_num(declared); ++i) {
-        if (!isOid(sk_X509_ALGOR_value(declared, i)->algorithm, indirectAlgorithm)) {
-            return false;
-        }
-    }
-    return message.signer->digest_alg != nullptr && isOid(message.signer->digest_alg->algorithm, indirectAlgorithm);
-}
 
 Reason reasonForSigner(SignerStatus status) {
     switch (status) {
@@ -39,39 +21,6 @@ Reason reasonForSigner(SignerStatus status) {
     return Reason::SignerSignatureInvalid;
 }
 
-// Whether the signature holds: the message, what it says was signed, the
-// digest of the subject's content, and the signer's own signature.
-Reason checkSignedContent(const Subject& subject, const SignedMessage& message, SignerCheck& signer) {
-    if (!isOid(message.contentType, oids::bytes(oids::spcIndirectData))) {
-        return Reason::MalformedMessage;
-    }
-    const auto indirect = parseIndirectData(message.content);
-    if (!indirect || !sameBytes(indirect->dataType, subject.indirectDataType)) {
-        return Reason::MalformedMessage;
-    }
-    const EVP_MD* digest = supportedDigest(indirect->digestAlgorithm);
-    if (digest == nullptr) {
-        return Reason::UnsupportedDigestAlgorithm;
-    }
-    if (!digestAlgorithmsAgree(message, indirect->digestAlgorithm)) {
-        return Reason::DigestAlgorithmsDisagree;
-    }
-
-    Hasher hasher(digest);
-    subject.hashContent(hasher);
-    const std::vector<std::uint8_t> contentDigest = hasher.finish();
-    if (contentDigest.empty()) {
-        return Reason::SystemError;
-    }
-    if (!sameBytes(contentDigest, indirect->digest)) {
-        return Reason::DigestMismatch;
-    }
-
-    signer = checkSignerInfo(message.signer, message.certificates, message.digestedContent,
-                             oids::bytes(oids::spcIndirectData));
-    return reasonForSigner(signer.status);
-}
-
 }  // namespace
 
 Reason checkSignature(const Subject& subject, std::time_t now) {
@@ -81,8 +30,14 @@ Reason checkSignature(const Subject& subject, std::time_t now) {
     }
     const auto& message = std::get<SignedMessage>(decoded);
 
-    SignerCheck signer{SignerStatus::Invalid, nullptr};
-    if (const Reason reason = checkSignedContent(subject, message, signer); reason != Reason::Trusted) {
+    // The file's content first, then the signer: a changed file reports its
+    // digest whatever else is wrong with the signature.
+    if (const Reason reason = subject.checkContent(message); reason != Reason::Trusted) {
+        return reason;
+    }
+    const SignerCheck signer =
+        checkSignerInfo(message.signer, message.certificates, message.digestedContent, bytesOf(message.contentType));
+    if (const Reason reason = reasonForSigner(signer.status); reason != Reason::Trusted) {
         return reason;
     }
 

@@ -1,26 +1,23 @@
 // What a subject format gives the signature checks: where the primary
-// signature is, which kind of indirect data it must carry, and how to feed
-// the signed content of the file into a digest.
+// signature is, and how to check that what it signed is this file.
 #pragma once
 
 #include <functional>
 #include <variant>
 
 #include "authenticode/bytes.h"
-#include "authenticode/hasher.h"
-#include "authenticode/mapped_file.h"
 #include "authenticode/reason.h"
+#include "authenticode/signed_message.h"
 
 namespace authenticode {
 
 struct Subject {
     // The DER encoding of the PKCS#7 ContentInfo, exactly, without padding.
     Bytes signature;
-    // Contents bytes of the OID the SpcIndirectDataContent's data type must
-    // have for this format.
-    Bytes indirectDataType;
-    // Feeds the signed content into a digest.
-    std::function<void(Hasher&)> hashContent;
+    // Checks the signed content against the file: for most formats, that the
+    // SpcIndirectDataContent names this format and carries the digest of the
+    // file (see checkIndirectData). Trusted when it matches.
+    std::function<Reason(const SignedMessage&)> checkContent;
 };
 
 using SubjectOrReason = std::variant<Subject, Reason>;
