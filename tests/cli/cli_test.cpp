@@ -18,6 +18,7 @@
 
 #include <unistd.h>
 
+#include "fixtures.h"
 #include "spawn.h"
 
 namespace {
@@ -217,40 +218,12 @@ TEST_F(PeFixtures, UnsignedProgramsHaveNoSignature) {
     }
 }
 
-struct FixtureRow {
-    std::string file;
-    std::uint32_t code;
-    std::string trust;
-    std::string note;
-};
+using testing_support::ExpectedRow;
 
-void PrintTo(const FixtureRow& row, std::ostream* out) { *out << row.file << " with " << row.trust; }
-
-// The rows of expected.tsv: file, code, trust store, note.
-std::vector<FixtureRow> fixtureRows() {
-    std::vector<FixtureRow> rows;
-    std::ifstream in(fixtures / "expected.tsv");
-    std::string line;
-    std::getline(in, line);  // header
-    while (std::getline(in, line)) {
-        std::vector<std::string> fields;
-        std::size_t start = 0;
-        for (std::size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1) {
-            fields.push_back(line.substr(start, tab - start));
-        }
-        fields.push_back(line.substr(start));
-        if (fields.size() >= 3) {
-            rows.push_back({fields[0], static_cast<std::uint32_t>(std::stoul(fields[1], nullptr, 16)), fields[2],
-                            fields.size() > 3 ? fields[3] : ""});
-        }
-    }
-    return rows;
-}
-
-class FixtureRows : public Cli, public ::testing::WithParamInterface<FixtureRow> {};
+class FixtureRows : public Cli, public ::testing::WithParamInterface<ExpectedRow> {};
 
 TEST_P(FixtureRows, GivesTheExpectedCode) {
-    const FixtureRow& row = GetParam();
+    const ExpectedRow& row = GetParam();
     SCOPED_TRACE(row.file + ": " + row.note);
     const SpawnResult r = runFixture(row.file, row.trust, dir_ / "no-certificates");
     ASSERT_EQ(r.failure, "");
@@ -262,9 +235,9 @@ TEST_P(FixtureRows, GivesTheExpectedCode) {
     EXPECT_EQ(r.status, platform().statusFor(row.code));
 }
 
-std::string rowName(const ::testing::TestParamInfo<FixtureRow>& row) {
+std::string rowName(const ::testing::TestParamInfo<ExpectedRow>& row) {
     // A file may be checked against more than one trust store.
-    std::string name = fs::path(row.param.file).stem().string() + "_" + fs::path(row.param.trust).stem().string();
+    std::string name = row.param.file + "_" + fs::path(row.param.trust).stem().string();
     for (char& c : name) {
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
     }
@@ -272,6 +245,6 @@ std::string rowName(const ::testing::TestParamInfo<FixtureRow>& row) {
 }
 
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(FixtureRows);
-INSTANTIATE_TEST_SUITE_P(Expected, FixtureRows, ::testing::ValuesIn(fixtureRows()), rowName);
+INSTANTIATE_TEST_SUITE_P(Expected, FixtureRows, ::testing::ValuesIn(testing_support::expectedRows()), rowName);
 
 }  // namespace

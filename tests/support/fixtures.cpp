@@ -1,5 +1,6 @@
 #include "fixtures.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,27 @@ std::vector<std::vector<std::string>> readFixtureTable(const std::string& relati
             columns.push_back(field);
         }
         rows.push_back(columns);
+    }
+    return rows;
+}
+
+std::vector<ExpectedRow> expectedRows() {
+    std::vector<std::string> tables;
+    for (const auto& entry : std::filesystem::directory_iterator(fixturePath(""))) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with("expected") && name.ends_with(".tsv")) {
+            tables.push_back(name);
+        }
+    }
+    std::sort(tables.begin(), tables.end());
+    std::vector<ExpectedRow> rows;
+    for (const std::string& table : tables) {
+        for (const auto& columns : readFixtureTable(table)) {
+            if (columns.size() >= 3) {
+                rows.push_back({columns[0], static_cast<std::uint32_t>(std::stoul(columns[1], nullptr, 16)),
+                                columns[2], columns.size() > 3 ? columns[3] : ""});
+            }
+        }
     }
     return rows;
 }
