@@ -69,8 +69,13 @@ bool onlyEntriesOrZerosFollow(Bytes table, std::size_t primaryEnd) {
 
 }  // namespace
 
-SubjectOrReason locatePeSubject(const MappedFile& file, const PeImage& image) {
+std::optional<SubjectOrReason> locatePeSubject(const MappedFile& file, std::string_view /*path*/) {
     const Bytes bytes = file.bytes();
+    const auto parsed = parsePeImage(bytes);
+    if (!parsed) {
+        return std::nullopt;
+    }
+    const PeImage& image = *parsed;
     if (!image.certificateDirectoryOffset || image.certificateTableOffset == 0 || image.certificateTableSize == 0) {
         return Reason::NoSignature;
     }
@@ -100,7 +105,7 @@ SubjectOrReason locatePeSubject(const MappedFile& file, const PeImage& image) {
         return Reason::HiddenDataInSignature;
     }
 
-    return Subject{message->encoding, [&file, image, tableOffset](const SignedMessage& signedMessage) {
+    return Subject{message->encoding, [&file, image = *parsed, tableOffset](const SignedMessage& signedMessage) {
                        return checkIndirectDigest(signedMessage, oids::bytes(oids::spcPeImageData),
                                                   [&](Hasher& hasher) { hashPeImage(file, image, tableOffset, hasher); });
                    }};

@@ -3,15 +3,18 @@
 #pragma once
 
 #include "authenticode/hasher.h"
+#include <optional>
+#include <string_view>
+
 #include "authenticode/mapped_file.h"
 #include "authenticode/pe_image.h"
 #include "authenticode/subject.h"
 
 namespace authenticode {
 
-// Finds the primary signature of a parsed PE image and describes how its
-// content is hashed, or gives the reason there is nothing to check.
-SubjectOrReason locatePeSubject(const MappedFile& file, const PeImage& image);
+// Nothing if the file is not a PE image. Otherwise its primary signature and
+// how its content is checked, or the reason there is nothing to check.
+std::optional<SubjectOrReason> locatePeSubject(const MappedFile& file, std::string_view path);
 
 // Feeds the Authenticode image digest input of a PE into `hasher`: the file
 // from offset 0 to `end`, leaving out the CheckSum field and the certificate

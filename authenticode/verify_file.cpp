@@ -3,7 +3,6 @@
 #include <openssl/err.h>
 
 #include "authenticode/mapped_file.h"
-#include "authenticode/pe_image.h"
 #include "authenticode/pe_subject.h"
 #include "authenticode/signature_check.h"
 
@@ -21,10 +20,20 @@ public:
     ErrorQueueGuard& operator=(const ErrorQueueGuard&) = delete;
 };
 
-// The formats are tried in turn; the first that recognises the bytes decides.
-SubjectOrReason locateSubject(const MappedFile& file) {
-    if (const auto image = parsePeImage(file.bytes())) {
-        return locatePeSubject(file, *image);
+// Each subject format recognises its files by their content (scripts also by
+// the name's extension). They are asked in turn; the first that recognises
+// the file decides.
+using LocateSubject = std::optional<SubjectOrReason> (*)(const MappedFile&, std::string_view);
+
+constexpr LocateSubject subjectFormats[] = {
+    locatePeSubject,
+};
+
+SubjectOrReason locateSubject(const MappedFile& file, std::string_view path) {
+    for (const LocateSubject locate : subjectFormats) {
+        if (auto subject = locate(file, path)) {
+            return std::move(*subject);
+        }
     }
     return Reason::SubjectFormatUnknown;
 }
@@ -37,7 +46,7 @@ Reason verifyFileReason(const std::string& path, std::time_t now) {
     if (!file) {
         return Reason::FileUnreadable;
     }
-    const SubjectOrReason subject = locateSubject(*file);
+    const SubjectOrReason subject = locateSubject(*file, path);
     if (const auto* reason = std::get_if<Reason>(&subject)) {
         return *reason;
     }
