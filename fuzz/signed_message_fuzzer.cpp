@@ -1,0 +1,51 @@
+// A PKCS#7 signature on its own: decoding, the indirect data, the signer,
+// time-stamps and chains, without a file around it.
+#include <cstdlib>
+#include <memory>
+
+#include "authenticode/asn1_view.h"
+#include "authenticode/indirect_digest.h"
+#include "authenticode/oids.h"
+#include "authenticode/signed_message.h"
+#include "authenticode/signer_info.h"
+#include "authenticode/time_stamp.h"
+#include "authenticode/trust_store.h"
+#include "fuzz_support.h"
+
+namespace {
+
+const authenticode::TrustStore& testTrust() {
+    static const std::unique_ptr<authenticode::TrustStore> trust = [] {
+        fuzzing::useTestTrust();
+        return authenticode::TrustStore::loadMachine();
+    }();
+    return *trust;
+}
+
+// One pass over everything the engine does with a signature.
+int outcome(authenticode::Bytes input) {
+    using namespace authenticode;
+    auto decoded = decodeSignedMessage(input);
+    if (const auto* reason = std::get_if<Reason>(&decoded)) {
+        return static_cast<int>(*reason);
+    }
+    const auto& message = std::get<SignedMessage>(decoded);
+    IndirectData indirect{};
+    const EVP_MD* digest = nullptr;
+    const Reason form = checkIndirectDataForm(message, oids::bytes(oids::spcPeImageData), indirect, digest);
+    const SignerCheck signer = checkSignerInfo(message.signer, message.certificates, message.digestedContent,
+                                               bytesOf(message.contentType));
+    const TimeStamp timeStamp = checkTimeStamp(message, testTrust());
+    return static_cast<int>(form) * 10000 + static_cast<int>(signer.status) * 100 +
+           static_cast<int>(timeStamp.reason);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const authenticode::Bytes input(data, size);
+    if (outcome(input) != outcome(input)) {
+        std::abort();
+    }
+    return 0;
+}
