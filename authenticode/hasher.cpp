@@ -6,7 +6,7 @@ namespace authenticode {
 
 namespace {
 
-constexpr std::size_t hashBlockSize = std::size_t{8} << 20;
+constexpr std::size_t hashBlockSize = std::size_t{2} << 20;
 
 }  // namespace
 
