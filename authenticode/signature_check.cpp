@@ -41,19 +41,27 @@ Reason checkSignature(const Subject& subject, std::time_t now) {
         return reason;
     }
 
+    const TimeStamp timeStamp = checkTimeStamp(message);
+    if (timeStamp.reason != Reason::Trusted) {
+        return timeStamp.reason;
+    }
+
     // Only now that the signature holds is the machine's trust consulted.
     const auto trust = TrustStore::loadMachine();
     if (!trust) {
         return Reason::SystemError;
     }
-    const TimeStamp timeStamp = checkTimeStamp(message, *trust);
-    if (timeStamp.reason != Reason::Trusted) {
-        return timeStamp.reason;
-    }
-    // The signer's own signingTime is never trusted; a valid time-stamp is,
-    // unless the signer's certificate asks for lifetime signing.
+    // The signer's own signingTime is never trusted; a time-stamp's time is,
+    // unless the signer's certificate asks for lifetime signing. The
+    // signer's chain is reported before the time-stamp authority's: a file
+    // whose publisher is unknown says so even when its time-stamp is from an
+    // unknown authority too.
     const std::time_t at = timeStamp.time && !hasLifetimeSigning(signer.certificate) ? *timeStamp.time : now;
-    return verifyChain(*trust, signer.certificate, message.certificates, at, Usage::CodeSigning);
+    if (const Reason chain = verifyChain(*trust, signer.certificate, message.certificates, at, Usage::CodeSigning);
+        chain != Reason::Trusted) {
+        return chain;
+    }
+    return checkTimeStampAuthority(timeStamp, *trust);
 }
 
 }  // namespace authenticode

@@ -20,7 +20,17 @@ namespace {
 constexpr std::array<std::uint8_t, 11> tstInfoType{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x10, 0x01, 0x04};
 
 TimeStamp failed(Reason reason) {
-    return {std::nullopt, reason};
+    TimeStamp timeStamp;
+    timeStamp.reason = reason;
+    return timeStamp;
+}
+
+TimeStamp attested(std::time_t time, X509* authority, STACK_OF(X509) * certificates) {
+    TimeStamp timeStamp;
+    timeStamp.time = time;
+    timeStamp.authority = authority;
+    timeStamp.certificates = certificates;
+    return timeStamp;
 }
 
 std::optional<std::time_t> secondsOf(const ASN1_TIME* time) {
@@ -44,18 +54,9 @@ std::optional<Bytes> sequenceValue(X509_ATTRIBUTE* attribute) {
     return bytesOf(value->value.sequence);
 }
 
-// The time-stamping authority must hold the timestamping usage and chain to
-// this machine's trust at the time it attests.
-TimeStamp acceptAuthority(X509* authority, STACK_OF(X509) * certificates, std::time_t time, const TrustStore& trust) {
-    if (verifyChain(trust, authority, certificates, time, Usage::TimeStamping) != Reason::Trusted) {
-        return failed(Reason::TimeStampInvalid);
-    }
-    return {time, Reason::Trusted};
-}
-
 // The Authenticode countersignature: a SignerInfo whose message digest
 // covers the primary signature value, with the time in its signingTime.
-TimeStamp checkCounterSignature(X509_ATTRIBUTE* attribute, const SignedMessage& primary, const TrustStore& trust) {
+TimeStamp checkCounterSignature(X509_ATTRIBUTE* attribute, const SignedMessage& primary) {
     const auto encoding = sequenceValue(attribute);
     if (!encoding || encoding->size() > LONG_MAX) {
         return failed(Reason::CounterSignatureInvalid);
@@ -83,12 +84,12 @@ TimeStamp checkCounterSignature(X509_ATTRIBUTE* attribute, const SignedMessage& 
     if (!time) {
         return failed(Reason::CounterSignatureInvalid);
     }
-    return acceptAuthority(check.certificate, primary.certificates, *time, trust);
+    return attested(*time, check.certificate, primary.certificates);
 }
 
 // The RFC 3161 token: a SignedData over a TSTInfo whose message imprint is
 // the digest of the primary signature value, with the time in genTime.
-TimeStamp checkRfc3161Token(X509_ATTRIBUTE* attribute, const SignedMessage& primary, const TrustStore& trust) {
+TimeStamp checkRfc3161Token(X509_ATTRIBUTE* attribute, const SignedMessage& primary) {
     const auto encoding = sequenceValue(attribute);
     if (!encoding) {
         return failed(Reason::TimeStampInvalid);
@@ -121,24 +122,35 @@ TimeStamp checkRfc3161Token(X509_ATTRIBUTE* attribute, const SignedMessage& prim
     if (check.status != SignerStatus::Valid || !time) {
         return failed(Reason::TimeStampInvalid);
     }
-    return acceptAuthority(check.certificate, token->certificates, *time, trust);
+    TimeStamp timeStamp = attested(*time, check.certificate, token->certificates);
+    timeStamp.token = std::move(*token);
+    return timeStamp;
 }
 
 }  // namespace
 
-TimeStamp checkTimeStamp(const SignedMessage& primary, const TrustStore& trust) {
+TimeStamp checkTimeStamp(const SignedMessage& primary) {
     const STACK_OF(X509_ATTRIBUTE)* attributes = primary.signer->unauth_attr;
     for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
         X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(attributes, i);
         const ASN1_OBJECT* type = X509_ATTRIBUTE_get0_object(attribute);
         if (OBJ_obj2nid(type) == NID_pkcs9_countersignature) {
-            return checkCounterSignature(attribute, primary, trust);
+            return checkCounterSignature(attribute, primary);
         }
         if (isOid(type, oids::bytes(oids::rfc3161TimeStamp))) {
-            return checkRfc3161Token(attribute, primary, trust);
+            return checkRfc3161Token(attribute, primary);
         }
     }
-    return {std::nullopt, Reason::Trusted};
+    return {};
+}
+
+Reason checkTimeStampAuthority(const TimeStamp& timeStamp, const TrustStore& trust) {
+    if (!timeStamp.time || timeStamp.authority == nullptr) {
+        return Reason::Trusted;
+    }
+    const Reason chain =
+        verifyChain(trust, timeStamp.authority, timeStamp.certificates, *timeStamp.time, Usage::TimeStamping);
+    return chain == Reason::Trusted ? Reason::Trusted : Reason::TimeStampInvalid;
 }
 
 }  // namespace authenticode

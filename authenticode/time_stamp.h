@@ -13,16 +13,25 @@
 namespace authenticode {
 
 struct TimeStamp {
-    // The attested time, when a valid time-stamp is present.
+    // The attested time, when a time-stamp is present and its signature holds.
     std::optional<std::time_t> time;
-    // Trusted when there is no time-stamp or it holds; otherwise why not.
-    Reason reason;
+    // Trusted when there is no time-stamp or its signature holds; otherwise
+    // why not.
+    Reason reason = Reason::Trusted;
+    // The time-stamp's signer and the certificates that came with it.
+    X509* authority = nullptr;
+    STACK_OF(X509) * certificates = nullptr;
+    // An RFC 3161 token, which owns the two above.
+    std::optional<SignedMessage> token;
 };
 
 // Checks the first time-stamp among the primary signer's unauthenticated
-// attributes: that it covers the primary signature value, that its own
-// signature holds, and that its signer is a time-stamping authority whose
-// chain reaches this machine's trust at the attested time.
-TimeStamp checkTimeStamp(const SignedMessage& primary, const TrustStore& trust);
+// attributes: that it covers the primary signature value and that its own
+// signature holds, and reads the time it attests.
+TimeStamp checkTimeStamp(const SignedMessage& primary);
+
+// Checks that a time-stamp's signer is a time-stamping authority whose chain
+// reaches this machine's trust at the attested time.
+Reason checkTimeStampAuthority(const TimeStamp& timeStamp, const TrustStore& trust);
 
 }  // namespace authenticode

@@ -35,9 +35,10 @@ int outcome(authenticode::Bytes input) {
     const Reason form = checkIndirectDataForm(message, oids::bytes(oids::spcPeImageData), indirect, digest);
     const SignerCheck signer = checkSignerInfo(message.signer, message.certificates, message.digestedContent,
                                                bytesOf(message.contentType));
-    const TimeStamp timeStamp = checkTimeStamp(message, testTrust());
-    return static_cast<int>(form) * 10000 + static_cast<int>(signer.status) * 100 +
-           static_cast<int>(timeStamp.reason);
+    const TimeStamp timeStamp = checkTimeStamp(message);
+    const Reason authority = checkTimeStampAuthority(timeStamp, testTrust());
+    return static_cast<int>(form) * 1000000 + static_cast<int>(signer.status) * 10000 +
+           static_cast<int>(timeStamp.reason) * 100 + static_cast<int>(authority);
 }
 
 }  // namespace

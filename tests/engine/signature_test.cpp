@@ -90,8 +90,13 @@ TEST(VerificationTime, LifetimeSigningIgnoresTheTimeStamp) {
 }
 
 TEST(TrustStore, WithoutTheTestRootTheChainCannotBeCompleted) {
-    EXPECT_EQ(verifyAt("pe/signed64-sha256.exe", pinnedNow, "nonexistent.pem"),
-              static_cast<std::int32_t>(0x800B010A));
+    const auto chaining = static_cast<std::int32_t>(0x800B010A);
+    EXPECT_EQ(verifyAt("pe/signed64-sha256.exe", pinnedNow, "nonexistent.pem"), chaining);
+    // The publisher's missing root is reported before the time-stamp
+    // authority's, which is missing too.
+    EXPECT_EQ(verifyAt("pe/trust-expired-rfc3161-in-validity.exe", pinnedNow, "nonexistent.pem"), chaining);
+    EXPECT_EQ(verifyAt("pe/trust-expired-countersig-in-validity.exe", pinnedNow, "nonexistent.pem"), chaining);
+    EXPECT_EQ(verifyAt("real/isunzlib.dll", pinnedNow, "nonexistent.pem"), chaining);
 }
 
 }  // namespace
