@@ -6,6 +6,8 @@ namespace authenticode {
 
 namespace {
 
+// Large enough that the calls around each block cost nothing next to hashing
+// it, small enough to keep few pages resident; a multiple of the page size.
 constexpr std::size_t hashBlockSize = std::size_t{2} << 20;
 
 }  // namespace
@@ -46,7 +48,12 @@ void hashFileRange(const MappedFile& file, std::size_t offset, std::size_t lengt
     }
     file.willReadSequentially(offset, length);
     for (std::size_t done = 0; done < length;) {
-        const std::size_t block = std::min(hashBlockSize, length - done);
+        // Blocks end where the file's offset is a multiple of the block size,
+        // so that they meet at page boundaries: every page then lies whole in
+        // one block and is let go with it. Blocks counted from an unaligned
+        // offset would each keep the page they share with the next one.
+        const std::size_t intoBlock = (offset + done) % hashBlockSize;
+        const std::size_t block = std::min(hashBlockSize - intoBlock, length - done);
         hasher.update(range->subspan(done, block));
         file.doneWith(offset + done, block);
         done += block;

@@ -16,14 +16,16 @@ struct PageRange {
     std::size_t length;
 };
 
-// The whole pages inside [offset, offset + length) of the mapping.
-std::optional<PageRange> innerPages(const std::uint8_t* data, std::size_t size, std::size_t offset,
-                                    std::size_t length) {
+// Pages of the mapping for [offset, offset + length): from the page that
+// holds its first byte, or from the first page that starts inside it, to
+// the last page that ends inside it.
+std::optional<PageRange> pagesFor(const std::uint8_t* data, std::size_t size, std::size_t offset, std::size_t length,
+                                  bool fromFirstByte) {
     const auto pageSize = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     if (data == nullptr || offset > size || length > size - offset) {
         return std::nullopt;
     }
-    const std::size_t first = (offset + pageSize - 1) / pageSize * pageSize;
+    const std::size_t first = fromFirstByte ? offset / pageSize * pageSize : (offset + pageSize - 1) / pageSize * pageSize;
     const std::size_t end = (offset + length) / pageSize * pageSize;
     if (end <= first) {
         return std::nullopt;
@@ -70,13 +72,17 @@ MappedFile::~MappedFile() {
 }
 
 void MappedFile::willReadSequentially(std::size_t offset, std::size_t length) const {
-    if (const auto pages = innerPages(data_, size_, offset, length)) {
+    if (const auto pages = pagesFor(data_, size_, offset, length, false)) {
         ::madvise(pages->start, pages->length, MADV_SEQUENTIAL);
     }
 }
 
 void MappedFile::doneWith(std::size_t offset, std::size_t length) const {
-    if (const auto pages = innerPages(data_, size_, offset, length)) {
+    // The page this range shares with the one before goes too: whoever reads
+    // a file front to back is done with it. The page it shares with the one
+    // after stays for that one. Releasing a page still needed costs only a
+    // second read of it from the page cache.
+    if (const auto pages = pagesFor(data_, size_, offset, length, true)) {
         ::madvise(pages->start, pages->length, MADV_DONTNEED);
     }
 }

@@ -27,8 +27,9 @@ public:
     // Tells the system a range is about to be read from front to back.
     void willReadSequentially(std::size_t offset, std::size_t length) const;
 
-    // Tells the system a range will not be read again, so its pages need
-    // not stay resident in this process.
+    // Tells the system a range, and whatever comes before it on its first
+    // page, will not be read again, so their pages need not stay resident in
+    // this process.
     void doneWith(std::size_t offset, std::size_t length) const;
 
 private:

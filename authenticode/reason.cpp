@@ -19,6 +19,16 @@ std::int32_t resultCodeFor(Reason reason) {
         case Reason::NoSignature: return code(0x800B0100);                 // TRUST_E_NOSIGNATURE
         case Reason::CertificateTableMisaligned: return code(0x80096010);  // TRUST_E_BAD_DIGEST, best knowledge
         case Reason::HiddenDataInSignature: return code(0x80096011);       // TRUST_E_MALFORMED_SIGNATURE
+        // A compound file that cannot be opened as structured storage at all
+        // is one the installer's subject package does not take: nothing
+        // claims it. Best knowledge.
+        case Reason::CompoundFileUnreadable: return code(0x800B0003);      // TRUST_E_SUBJECT_FORM_UNKNOWN
+        // Retrieving the signature failed, as when a PE's certificate table
+        // is unusable. Best knowledge.
+        case Reason::SignatureStreamUnreadable: return code(0x800B0100);   // TRUST_E_NOSIGNATURE
+        // The signature was found but what it covers cannot be hashed: the
+        // digest cannot match. Best knowledge.
+        case Reason::SignedStreamsUnreadable: return code(0x80096010);     // TRUST_E_BAD_DIGEST
         case Reason::MalformedMessage: return code(0x8009200D);            // CRYPT_E_BAD_MSG, best knowledge
         case Reason::DigestAlgorithmsDisagree: return code(0x80096010);    // TRUST_E_BAD_DIGEST, best knowledge
         case Reason::UnsupportedDigestAlgorithm: return code(0x80090008);  // NTE_BAD_ALGID, best knowledge

@@ -15,6 +15,10 @@ enum class Reason {
     NoSignature,
     CertificateTableMisaligned,
     HiddenDataInSignature,
+    // Compound files (MSI and other structured storage).
+    CompoundFileUnreadable,     // header, FAT, directory chain or root entry damaged
+    SignatureStreamUnreadable,  // root directory tree or the signature stream's sectors damaged
+    SignedStreamsUnreadable,    // a stream or storage the digest covers cannot be read
 
     // The signature itself.
     MalformedMessage,
