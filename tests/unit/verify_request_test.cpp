@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstddef>
 #include <cstring>
 #include <string>
 
@@ -44,9 +45,9 @@ LONG WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData) {
     if (r.request.pFile != nullptr) {
         std::memcpy(&r.file, r.request.pFile, sizeof(WINTRUST_FILE_INFO));
         if (const WCHAR* p = r.file.pcwszFilePath) {
+            // WCHAR is char16_t here and a 16-bit wchar_t in the Windows SDK.
             std::size_t n = 0;
-            while (n < pathLimit && p[n] != 0) ++n;
-            r.path.assign(p, n);
+            for (; n < pathLimit && p[n] != 0; ++n) r.path.push_back(static_cast<char16_t>(p[n]));
             r.terminated = n < pathLimit;
         }
     }
@@ -102,6 +103,43 @@ TEST(VerifyFileTrust, SendsTheRequestOfTheGenericVerifyAction) {
     EXPECT_EQ(r.file.pgKnownSubject, nullptr);
     EXPECT_EQ(r.path, u"C:\\tools\\setup.exe");
     EXPECT_TRUE(r.terminated);
+}
+
+// The records as the system's verifier reads them on x86-64, whichever SDK
+// declared them: the SDK's WINTRUST_DATA is 88 bytes where it has
+// pSignatureSettings and 80 where it does not, and the request declares 80,
+// ending exactly after dwUIContext, either way.
+TEST(VerifyFileTrust, RequestRecordsHaveTheSystemsLayout) {
+    struct Member {
+        const char* name;
+        std::size_t offset;
+        std::size_t expected;
+    };
+    const Member members[] = {
+        {"WINTRUST_DATA::pPolicyCallbackData", offsetof(WINTRUST_DATA, pPolicyCallbackData), 8},
+        {"WINTRUST_DATA::pSIPClientData", offsetof(WINTRUST_DATA, pSIPClientData), 16},
+        {"WINTRUST_DATA::dwUIChoice", offsetof(WINTRUST_DATA, dwUIChoice), 24},
+        {"WINTRUST_DATA::fdwRevocationChecks", offsetof(WINTRUST_DATA, fdwRevocationChecks), 28},
+        {"WINTRUST_DATA::dwUnionChoice", offsetof(WINTRUST_DATA, dwUnionChoice), 32},
+        {"WINTRUST_DATA::pFile", offsetof(WINTRUST_DATA, pFile), 40},
+        {"WINTRUST_DATA::dwStateAction", offsetof(WINTRUST_DATA, dwStateAction), 48},
+        {"WINTRUST_DATA::hWVTStateData", offsetof(WINTRUST_DATA, hWVTStateData), 56},
+        {"WINTRUST_DATA::pwszURLReference", offsetof(WINTRUST_DATA, pwszURLReference), 64},
+        {"WINTRUST_DATA::dwProvFlags", offsetof(WINTRUST_DATA, dwProvFlags), 72},
+        {"WINTRUST_DATA::dwUIContext", offsetof(WINTRUST_DATA, dwUIContext), 76},
+        {"WINTRUST_FILE_INFO::pcwszFilePath", offsetof(WINTRUST_FILE_INFO, pcwszFilePath), 8},
+        {"WINTRUST_FILE_INFO::hFile", offsetof(WINTRUST_FILE_INFO, hFile), 16},
+        {"WINTRUST_FILE_INFO::pgKnownSubject", offsetof(WINTRUST_FILE_INFO, pgKnownSubject), 24},
+    };
+    for (const Member& m : members) {
+        EXPECT_EQ(m.offset, m.expected) << m.name;
+    }
+    EXPECT_TRUE(sizeof(WINTRUST_DATA) == 80 || sizeof(WINTRUST_DATA) == 88) << sizeof(WINTRUST_DATA);
+    EXPECT_EQ(sizeof(WINTRUST_FILE_INFO), 32u);
+
+    const Recorded r = verify("a.exe");
+    EXPECT_EQ(r.request.cbStruct, offsetof(WINTRUST_DATA, dwUIContext) + sizeof(DWORD));
+    EXPECT_EQ(r.file.cbStruct, sizeof(WINTRUST_FILE_INFO));
 }
 
 TEST(VerifyFileTrust, ReturnsTheVerifiersCodeUnchanged) {
