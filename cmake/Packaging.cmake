@@ -1,0 +1,51 @@
+# The Debian package. After building, `cpack -G DEB` in the build folder (or
+# `cpack --config <build>/CPackConfig.cmake -G DEB`) makes
+# trustcheck_<version>-<release>_<arch>.deb from what `cmake --install`
+# installs: the tool in /usr/bin and its manual page. scripts/check-package
+# builds and inspects it.
+
+set(TRUSTCHECK_PACKAGE_MAINTAINER "trustcheck maintainers <maintainers@trustcheck.example>"
+    CACHE STRING "Maintainer field of the Debian package: Name <address>")
+set(TRUSTCHECK_PACKAGE_RELEASE "1" CACHE STRING "Debian revision of the package")
+
+set(CPACK_PACKAGE_NAME trustcheck)
+set(CPACK_PACKAGE_VENDOR "trustcheck developers")
+set(CPACK_PACKAGE_CONTACT "${TRUSTCHECK_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "check Authenticode signatures and trust of Windows files")
+set(CPACK_STRIP_FILES ON)
+if(NOT WIN32)
+  set(CPACK_GENERATOR DEB)
+endif()
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE "${TRUSTCHECK_PACKAGE_RELEASE}")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${TRUSTCHECK_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The synopsis line is the summary above; CPack indents this long text and
+# writes its empty line as " .".
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "trustcheck tells whether the Authenticode signature of a signed Windows file,
+such as a program or a library, verifies and chains to a root that this
+machine trusts for code signing. It takes one file, prints one line with the
+result code the Windows trust verifier gives for that file and what the code
+means, and returns the verdict as its exit status.
+
+It uses the system's OpenSSL trust store (/etc/ssl/certs) and works offline:
+it fetches nothing and does not check revocation.")
+
+# The libraries come from the binary itself, through dpkg-shlibdeps, with the
+# versions it was built against. Without a root certificate store the tool
+# could only ever answer "no trusted root", so the store is a dependency too.
+find_program(TRUSTCHECK_DPKG_SHLIBDEPS dpkg-shlibdeps)
+mark_as_advanced(TRUSTCHECK_DPKG_SHLIBDEPS)
+if(TRUSTCHECK_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libssl3, zlib1g, ca-certificates")
+endif()
+
+set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")
+
+include(CPack)
