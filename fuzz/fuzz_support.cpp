@@ -1,5 +1,6 @@
 #include "fuzz_support.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -22,6 +23,31 @@ std::string pathHolding(const std::uint8_t* data, std::size_t size) {
         done += static_cast<std::size_t>(written);
     }
     return "/proc/self/fd/" + std::to_string(fd);
+}
+
+std::string namedPathHolding(const std::uint8_t* data, std::size_t size, const char* name) {
+    static const std::string folder = [] {
+        char pattern[] = "/tmp/trustcheck-fuzz-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        if (made == nullptr) {
+            std::abort();
+        }
+        return std::string(made);
+    }();
+    const std::string path = folder + "/" + name;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::abort();
+    }
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t written = write(fd, data + done, size - done);
+        if (written <= 0) {
+            std::abort();
+        }
+        done += static_cast<std::size_t>(written);
+    }
+    close(fd);
+    return path;
 }
 
 void useTestTrust() {

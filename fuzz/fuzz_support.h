@@ -12,6 +12,10 @@ namespace fuzzing {
 // so that inputs reach the engine through the same mapping as real files.
 std::string pathHolding(const std::uint8_t* data, std::size_t size);
 
+// The same, as a file with the given name in a private temporary folder,
+// for formats that are recognised by the name's extension.
+std::string namedPathHolding(const std::uint8_t* data, std::size_t size, const char* name);
+
 // Points OpenSSL's default trust at the test root, so that inputs close to
 // the fixtures reach the chain checks.
 void useTestTrust();
