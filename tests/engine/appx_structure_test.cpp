@@ -344,16 +344,6 @@ TEST(ZipEntry, LocalHeaderMustAgreeWithTheDirectory) {
     }
 }
 
-std::string hex(const std::vector<std::uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const std::uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 // The central directory and end records of a signed package, hashed as they
 // were before signing, are exactly the tail of the same package unsigned.
 TEST(AppxPackage, CentralDirectoryIsHashedAsItWasBeforeSigning) {
@@ -372,7 +362,7 @@ TEST(AppxPackage, CentralDirectoryIsHashedAsItWasBeforeSigning) {
         authenticode::hashUnsignedCentralDirectory(*archive, archive->entries.back(), hasher);
         const Data tail(unsigned_.bytes.begin() + static_cast<std::ptrdiff_t>(unsigned_.directoryOffset),
                         unsigned_.bytes.end());
-        EXPECT_EQ(hex(hasher.finish()), hex(authenticode::digestOf(EVP_sha256(), tail))) << zip64;
+        EXPECT_EQ(testing_support::hex(hasher.finish()), testing_support::hex(authenticode::digestOf(EVP_sha256(), tail))) << zip64;
     }
 }
 
@@ -503,7 +493,7 @@ TEST(AppxPackage, PartDigestsMatchTheIndependentlyComputedValues) {
         const auto digest =
             authenticode::packagePartDigest(*file, *archive, *signature, row[2], EVP_get_digestbyname(row[1].c_str()));
         ASSERT_TRUE(digest.has_value()) << row[0] << " " << row[2];
-        EXPECT_EQ(hex(*digest), row[3]) << row[0] << " " << row[2];
+        EXPECT_EQ(testing_support::hex(*digest), row[3]) << row[0] << " " << row[2];
     }
 }
 

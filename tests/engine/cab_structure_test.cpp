@@ -156,16 +156,6 @@ TEST_P(CabStructure, GivesTheCodeOfTheFirstFailingStage) {
 INSTANTIATE_TEST_SUITE_P(Files, CabStructure, ::testing::ValuesIn(cases),
                          [](const auto& param) { return std::string(param.param.name); });
 
-std::string hex(const std::vector<std::uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const std::uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 std::vector<std::uint8_t> cabDigest(const std::string& path, const authenticode::CabSignatureLocation& location,
                                     const EVP_MD* algorithm) {
     const auto file = authenticode::MappedFile::open(path);
@@ -187,7 +177,7 @@ TEST(CabDigest, MatchesTheIndependentlyComputedValues) {
         const auto found = authenticode::findCabSignature(file->bytes());
         ASSERT_TRUE(std::holds_alternative<authenticode::CabSignatureLocation>(found)) << row[0];
         const auto location = std::get<authenticode::CabSignatureLocation>(found);
-        EXPECT_EQ(hex(cabDigest(path, location, EVP_get_digestbyname(row[1].c_str()))), row[2]) << row[0];
+        EXPECT_EQ(testing_support::hex(cabDigest(path, location, EVP_get_digestbyname(row[1].c_str()))), row[2]) << row[0];
     }
 }
 

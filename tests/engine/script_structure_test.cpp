@@ -251,16 +251,6 @@ TEST(ScriptBlock, LinesCarryStrictBase64) {
     }
 }
 
-std::string hex(const std::vector<std::uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const std::uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 // The digest of what hashScriptText feeds for `file`.
 std::string signedTextDigest(const std::string& path, ScriptKind kind) {
     const auto file = authenticode::MappedFile::open(path);
@@ -275,11 +265,11 @@ std::string signedTextDigest(const std::string& path, ScriptKind kind) {
     }
     authenticode::Hasher hasher(EVP_sha256());
     authenticode::hashScriptText(*file, std::get<authenticode::ScriptSignatureBlock>(block), kind, hasher);
-    return hex(hasher.finish());
+    return testing_support::hex(hasher.finish());
 }
 
 std::string sha256(const Data& data) {
-    return hex(authenticode::digestOf(EVP_sha256(), data));
+    return testing_support::hex(authenticode::digestOf(EVP_sha256(), data));
 }
 
 TEST(ScriptDigest, CoversExactlyTheSignedText) {

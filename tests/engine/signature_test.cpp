@@ -43,16 +43,6 @@ TEST(Fixtures, EachGivesTheExpectedCodeAtAPinnedTime) {
     }
 }
 
-std::string hex(const std::vector<std::uint8_t>& bytes) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const std::uint8_t b : bytes) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
 TEST(ImageDigest, MatchesTheIndependentlyComputedValues) {
     const auto rows = testing_support::readFixtureTable("digests.tsv");
     ASSERT_FALSE(rows.empty());
@@ -65,7 +55,7 @@ TEST(ImageDigest, MatchesTheIndependentlyComputedValues) {
             image->certificateTableOffset != 0 ? image->certificateTableOffset : file->bytes().size();
         authenticode::Hasher hasher(EVP_get_digestbyname(row[1].c_str()));
         authenticode::hashPeImage(*file, *image, end, hasher);
-        EXPECT_EQ(hex(hasher.finish()), row[2]) << row[0];
+        EXPECT_EQ(testing_support::hex(hasher.finish()), row[2]) << row[0];
     }
 }
 

@@ -53,6 +53,16 @@ std::vector<ExpectedRow> expectedRows() {
     return rows;
 }
 
+std::string hex(const std::vector<std::uint8_t>& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const std::uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
 void useFixtureTrust(const std::string& trustFile) {
     const auto emptyDirectory = std::filesystem::temp_directory_path() / "trustcheck-no-certificates";
     std::filesystem::create_directories(emptyDirectory);

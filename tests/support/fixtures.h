@@ -28,6 +28,9 @@ std::vector<ExpectedRow> expectedRows();
 
 inline void PrintTo(const ExpectedRow& row, std::ostream* out) { *out << row.file << " with " << row.trust; }
 
+// Lowercase hexadecimal, as the digest tables write digests.
+std::string hex(const std::vector<std::uint8_t>& bytes);
+
 // Points OpenSSL's default trust at a fixture trust file and at a directory
 // with no certificates, so that the machine's own roots play no part.
 void useFixtureTrust(const std::string& trustFile);
