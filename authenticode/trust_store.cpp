@@ -1,6 +1,7 @@
 #include "authenticode/trust_store.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <openssl/pem.h>
 
 #include <cctype>
@@ -61,6 +62,14 @@ bool holdsHashedEntries(const std::string& directory) {
     return found;
 }
 
+// Whether two paths name the same file, links followed.
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 bool rejects(X509* certificate, Usage usage) {
     const int usageNid = usage == Usage::CodeSigning ? NID_code_sign : NID_time_stamp;
     const STACK_OF(ASN1_OBJECT)* rejected = X509_get0_reject_objects(certificate);
@@ -105,12 +114,19 @@ std::unique_ptr<TrustStore> TrustStore::loadMachine() {
     // A missing file or directory is not an error here: it only means fewer
     // trusted roots, and the chain check reports what that leads to.
     bool anyHashed = false;
+    bool defaultDirectoryHashed = false;
     for (const std::string& directory : trust->directories_) {
-        anyHashed = anyHashed || holdsHashedEntries(directory);
+        const bool hashed = holdsHashedEntries(directory);
+        anyHashed = anyHashed || hashed;
+        defaultDirectoryHashed = defaultDirectoryHashed || (hashed && sameFile(directory, X509_get_default_cert_dir()));
     }
-    if (fileSetting != nullptr) {
+    // A setting that names the default bundle while the default directory is
+    // in use changes nothing, and is common (some systems set it for every
+    // program): the bundle is read only where the directory cannot serve.
+    const bool namesDefaultBundle = fileSetting != nullptr && sameFile(fileSetting, X509_get_default_cert_file());
+    if (fileSetting != nullptr && !(namesDefaultBundle && defaultDirectoryHashed)) {
         trust->loadFile(fileSetting);
-    } else if (!anyHashed) {
+    } else if (fileSetting == nullptr && !anyHashed) {
         trust->loadFile(X509_get_default_cert_file());
     }
     X509_STORE_load_path(trust->store(), directories);
