@@ -139,7 +139,8 @@ Reason reasonFor(const Failures& failures) {
 
 }  // namespace
 
-Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage) {
+Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
+                   ChainRecord* record) {
     X509StoreContextPtr context(X509_STORE_CTX_new());
     if (!context || leaf == nullptr || X509_STORE_CTX_init(context.get(), trust.store(), leaf, untrusted) != 1) {
         return Reason::SystemError;
@@ -155,8 +156,18 @@ Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrust
     if (X509_verify_cert(context.get()) < 0) {
         return Reason::SystemError;
     }
-    checkPolicy(trust, X509_STORE_CTX_get0_chain(context.get()), usage, failures);
-    return reasonFor(failures);
+    STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
+    checkPolicy(trust, chain, usage, failures);
+    const Reason reason = reasonFor(failures);
+    if (record != nullptr) {
+        record->checked = true;
+        record->at = at;
+        record->reason = reason;
+        for (int i = 0; i < sk_X509_num(chain); ++i) {
+            record->certificates.push_back(keepCertificate(sk_X509_value(chain, i)));
+        }
+    }
+    return reason;
 }
 
 bool hasLifetimeSigning(X509* certificate) {

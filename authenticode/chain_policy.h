@@ -6,6 +6,7 @@
 
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/reason.h"
+#include "authenticode/trail.h"
 #include "authenticode/trust_store.h"
 
 namespace authenticode {
@@ -14,7 +15,9 @@ namespace authenticode {
 // came with the signature) and the store to a trusted self-signed root, as
 // of `at`, and checks it for `usage`. Trusted when it holds; otherwise the
 // reason that comes first in the order the Windows verifier reports them.
-Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage);
+// When `record` is given, the chain as built is kept there.
+Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
+                   ChainRecord* record = nullptr);
 
 // Whether the certificate's extended key usage names lifetime signing, which
 // makes its signatures expire with it whatever their time-stamp says.

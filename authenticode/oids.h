@@ -30,6 +30,10 @@ inline constexpr std::array<std::uint8_t, 9> pkcs7SignedData{0x2A, 0x86, 0x48, 0
 // 1.3.6.1.4.1.311.3.3.1 SPC_RFC3161_OBJID, an RFC 3161 time-stamp token
 inline constexpr std::array<std::uint8_t, 10> rfc3161TimeStamp{0x2B, 0x06, 0x01, 0x04, 0x01,
                                                                0x82, 0x37, 0x03, 0x03, 0x01};
+// 1.3.6.1.4.1.311.2.4.1 SPC_NESTED_SIGNATURE_OBJID: further signatures, as
+// unauthenticated attribute values of the primary signer
+inline constexpr std::array<std::uint8_t, 10> nestedSignature{0x2B, 0x06, 0x01, 0x04, 0x01,
+                                                              0x82, 0x37, 0x02, 0x04, 0x01};
 // 1.3.6.1.4.1.311.10.3.13 lifetime signing
 inline constexpr std::array<std::uint8_t, 10> lifetimeSigning{0x2B, 0x06, 0x01, 0x04, 0x01,
                                                               0x82, 0x37, 0x0A, 0x03, 0x0D};

@@ -23,32 +23,52 @@ Reason reasonForSigner(SignerStatus status) {
 
 }  // namespace
 
-Reason checkSignature(const Subject& subject, std::time_t now) {
+Reason checkSignature(const Subject& subject, std::time_t now, Trail* trail) {
+    // Notes the check that decided when it failed; passes the reason on.
+    const auto decide = [trail](Check check, Reason reason) {
+        if (trail != nullptr && reason != Reason::Trusted) {
+            trail->decidedBy = check;
+        }
+        return reason;
+    };
+    if (trail != nullptr) {
+        trail->signature.assign(subject.signature.begin(), subject.signature.end());
+    }
     auto decoded = decodeSignedMessage(subject.signature);
     if (const auto* reason = std::get_if<Reason>(&decoded)) {
-        return *reason;
+        return decide(Check::FindSignature, *reason);
     }
     const auto& message = std::get<SignedMessage>(decoded);
 
     // The file's content first, then the signer: a changed file reports its
     // digest whatever else is wrong with the signature.
     if (const Reason reason = subject.checkContent(message); reason != Reason::Trusted) {
-        return reason;
+        return decide(Check::FileDigest, reason);
     }
     const SignerCheck signer =
         checkSignerInfo(message.signer, message.certificates, message.digestedContent, bytesOf(message.contentType));
+    if (trail != nullptr) {
+        trail->signer = keepCertificate(signer.certificate);
+    }
     if (const Reason reason = reasonForSigner(signer.status); reason != Reason::Trusted) {
-        return reason;
+        return decide(Check::Signer, reason);
     }
 
     const TimeStamp timeStamp = checkTimeStamp(message);
+    if (trail != nullptr) {
+        trail->timeStampKind = !timeStamp.time ? TimeStampKind::None
+                               : timeStamp.token ? TimeStampKind::Rfc3161
+                                                 : TimeStampKind::CounterSignature;
+        trail->timeStampTime = timeStamp.time;
+        trail->timeStampAuthority = keepCertificate(timeStamp.authority);
+    }
     if (timeStamp.reason != Reason::Trusted) {
-        return timeStamp.reason;
+        return decide(Check::TimeStamp, timeStamp.reason);
     }
 
     // Only now that the signature holds is the machine's trust consulted.
-    const auto trust = TrustStore::loadMachine();
-    if (!trust) {
+    const TrustStore* trust = TrustStore::machine();
+    if (trust == nullptr) {
         return Reason::SystemError;
     }
     // The signer's own signingTime is never trusted; a time-stamp's time is,
@@ -57,11 +77,13 @@ Reason checkSignature(const Subject& subject, std::time_t now) {
     // whose publisher is unknown says so even when its time-stamp is from an
     // unknown authority too.
     const std::time_t at = timeStamp.time && !hasLifetimeSigning(signer.certificate) ? *timeStamp.time : now;
-    if (const Reason chain = verifyChain(*trust, signer.certificate, message.certificates, at, Usage::CodeSigning);
+    if (const Reason chain = verifyChain(*trust, signer.certificate, message.certificates, at, Usage::CodeSigning,
+                                         trail != nullptr ? &trail->publisherChain : nullptr);
         chain != Reason::Trusted) {
-        return chain;
+        return decide(Check::PublisherChain, chain);
     }
-    return checkTimeStampAuthority(timeStamp, *trust);
+    return decide(Check::TimeStampAuthorityChain,
+                  checkTimeStampAuthority(timeStamp, *trust, trail != nullptr ? &trail->authorityChain : nullptr));
 }
 
 }  // namespace authenticode

@@ -7,9 +7,10 @@
 
 #include "authenticode/reason.h"
 #include "authenticode/subject.h"
+#include "authenticode/trail.h"
 
 namespace authenticode {
 
-Reason checkSignature(const Subject& subject, std::time_t now);
+Reason checkSignature(const Subject& subject, std::time_t now, Trail* trail = nullptr);
 
 }  // namespace authenticode

@@ -4,6 +4,7 @@
 
 #include "authenticode/asn1_view.h"
 #include "authenticode/der.h"
+#include "authenticode/oids.h"
 
 namespace authenticode {
 
@@ -64,6 +65,18 @@ std::variant<SignedMessage, Reason> decodeSignedMessage(Bytes der) {
     message.digestedContent = digestedContent;
     message.pkcs7 = std::move(pkcs7);
     return message;
+}
+
+int nestedSignatureCount(const SignedMessage& message) {
+    const STACK_OF(X509_ATTRIBUTE)* attributes = message.signer != nullptr ? message.signer->unauth_attr : nullptr;
+    int count = 0;
+    for (int i = 0; i < sk_X509_ATTRIBUTE_num(attributes); ++i) {
+        X509_ATTRIBUTE* attribute = sk_X509_ATTRIBUTE_value(attributes, i);
+        if (isOid(X509_ATTRIBUTE_get0_object(attribute), oids::bytes(oids::nestedSignature))) {
+            count += X509_ATTRIBUTE_count(attribute);
+        }
+    }
+    return count;
 }
 
 }  // namespace authenticode

@@ -28,4 +28,8 @@ struct SignedMessage {
 // MalformedMessage if it is not; NoSignature if it has no signer at all.
 std::variant<SignedMessage, Reason> decodeSignedMessage(Bytes der);
 
+// How many nested signatures the signer carries beside the primary one. The
+// verdict never counts them; they are reported as present.
+int nestedSignatureCount(const SignedMessage& message);
+
 }  // namespace authenticode

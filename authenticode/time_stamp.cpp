@@ -144,12 +144,12 @@ TimeStamp checkTimeStamp(const SignedMessage& primary) {
     return {};
 }
 
-Reason checkTimeStampAuthority(const TimeStamp& timeStamp, const TrustStore& trust) {
+Reason checkTimeStampAuthority(const TimeStamp& timeStamp, const TrustStore& trust, ChainRecord* record) {
     if (!timeStamp.time || timeStamp.authority == nullptr) {
         return Reason::Trusted;
     }
     const Reason chain =
-        verifyChain(trust, timeStamp.authority, timeStamp.certificates, *timeStamp.time, Usage::TimeStamping);
+        verifyChain(trust, timeStamp.authority, timeStamp.certificates, *timeStamp.time, Usage::TimeStamping, record);
     return chain == Reason::Trusted ? Reason::Trusted : Reason::TimeStampInvalid;
 }
 

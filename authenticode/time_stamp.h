@@ -8,6 +8,7 @@
 
 #include "authenticode/reason.h"
 #include "authenticode/signed_message.h"
+#include "authenticode/trail.h"
 #include "authenticode/trust_store.h"
 
 namespace authenticode {
@@ -32,6 +33,7 @@ TimeStamp checkTimeStamp(const SignedMessage& primary);
 
 // Checks that a time-stamp's signer is a time-stamping authority whose chain
 // reaches this machine's trust at the attested time.
-Reason checkTimeStampAuthority(const TimeStamp& timeStamp, const TrustStore& trust);
+// When `record` is given, the authority's chain as built is kept there.
+Reason checkTimeStampAuthority(const TimeStamp& timeStamp, const TrustStore& trust, ChainRecord* record = nullptr);
 
 }  // namespace authenticode

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 
 namespace authenticode {
@@ -131,6 +132,28 @@ std::unique_ptr<TrustStore> TrustStore::loadMachine() {
     }
     X509_STORE_load_path(trust->store(), directories);
     return trust;
+}
+
+const TrustStore* TrustStore::machine() {
+    // What the store was loaded from: the two settings, and whether each was
+    // set at all.
+    struct Settings {
+        std::optional<std::string> file;
+        std::optional<std::string> directory;
+        bool operator==(const Settings&) const = default;
+    };
+    const auto setting = [](const char* name) -> std::optional<std::string> {
+        const char* value = trustedEnvironment(name);
+        return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+    };
+    static std::unique_ptr<TrustStore> cached;
+    static Settings loadedFrom;
+    const Settings now{setting(X509_get_default_cert_file_env()), setting(X509_get_default_cert_dir_env())};
+    if (!cached || !(now == loadedFrom)) {
+        cached = loadMachine();
+        loadedFrom = now;
+    }
+    return cached.get();
 }
 
 void TrustStore::loadFile(const char* path) {

@@ -25,6 +25,12 @@ public:
     // reading every root. Null only if the store cannot be created.
     static std::unique_ptr<TrustStore> loadMachine();
 
+    // The same store, loaded once per process and kept: a process that
+    // verifies many files reads the store once. It is loaded again only if
+    // SSL_CERT_FILE or SSL_CERT_DIR changed since. Null only if the store
+    // cannot be created.
+    static const TrustStore* machine();
+
     X509_STORE* store() const { return store_.get(); }
 
     // Whether the store holds this certificate with trust settings that

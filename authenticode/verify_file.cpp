@@ -43,20 +43,28 @@ public:
 // the file decides.
 using LocateSubject = std::optional<SubjectOrReason> (*)(const MappedFile&, std::string_view);
 
-constexpr LocateSubject subjectFormats[] = {
-    locatePeSubject,
-    locateCabSubject,
-    locateCatalogSubject,
-    locateMsiSubject,
-    // Packages and scripts are known by their names; any format known by its
-    // content comes first.
-    locateAppxSubject,
-    locateScriptSubject,
+struct SubjectFormat {
+    const char* name;
+    LocateSubject locate;
 };
 
-SubjectOrReason locateSubject(const MappedFile& file, std::string_view path) {
-    for (const LocateSubject locate : subjectFormats) {
-        if (auto subject = locate(file, path)) {
+constexpr SubjectFormat subjectFormats[] = {
+    {"PE", locatePeSubject},
+    {"cabinet", locateCabSubject},
+    {"catalog", locateCatalogSubject},
+    {"compound file", locateMsiSubject},
+    // Packages and scripts are known by their names; any format known by its
+    // content comes first.
+    {"package", locateAppxSubject},
+    {"script", locateScriptSubject},
+};
+
+SubjectOrReason locateSubject(const MappedFile& file, std::string_view path, Trail* trail) {
+    for (const SubjectFormat& format : subjectFormats) {
+        if (auto subject = format.locate(file, path)) {
+            if (trail != nullptr) {
+                trail->format = format.name;
+            }
             return std::move(*subject);
         }
     }
@@ -65,18 +73,21 @@ SubjectOrReason locateSubject(const MappedFile& file, std::string_view path) {
 
 }  // namespace
 
-Reason verifyFileReason(const std::string& path, std::time_t now) {
+Reason verifyFileReason(const std::string& path, std::time_t now, Trail* trail) {
     setUpOpenSsl();
     ErrorQueueGuard errorQueue;
     const auto file = MappedFile::open(path);
     if (!file) {
         return Reason::FileUnreadable;
     }
-    const SubjectOrReason subject = locateSubject(*file, path);
+    const SubjectOrReason subject = locateSubject(*file, path, trail);
     if (const auto* reason = std::get_if<Reason>(&subject)) {
+        if (trail != nullptr) {
+            trail->decidedBy = trail->format.empty() ? Check::RecogniseFormat : Check::FindSignature;
+        }
         return *reason;
     }
-    return checkSignature(std::get<Subject>(subject), now);
+    return checkSignature(std::get<Subject>(subject), now, trail);
 }
 
 std::int32_t verifyFile(const std::string& path, std::time_t now) {

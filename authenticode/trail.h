@@ -1,0 +1,57 @@
+// What the engine saw on its way to a verdict, for a reader who wants more
+// than the result code: the format, the signature, the chains it built, the
+// time-stamp and the check that decided. Recording is optional, costs nothing
+// when no trail is passed, and never changes the verdict.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "authenticode/openssl_ptr.h"
+#include "authenticode/reason.h"
+
+namespace authenticode {
+
+// The checks in the order the verifier makes them; the first that fails
+// decides.
+enum class Check {
+    OpenFile,
+    RecogniseFormat,
+    FindSignature,
+    FileDigest,
+    Signer,
+    TimeStamp,
+    PublisherChain,
+    TimeStampAuthorityChain,
+};
+
+struct ChainRecord {
+    bool checked = false;
+    std::time_t at = 0;                  // the time the chain was checked at
+    std::vector<X509Ptr> certificates;  // leaf first, as far as it was built
+    Reason reason = Reason::Trusted;
+};
+
+enum class TimeStampKind { None, CounterSignature, Rfc3161 };
+
+struct Trail {
+    std::string format;                   // the subject format that claimed the file
+    std::vector<std::uint8_t> signature;  // the primary signature's DER
+    X509Ptr signer;                       // the primary signer's certificate
+    TimeStampKind timeStampKind = TimeStampKind::None;
+    std::optional<std::time_t> timeStampTime;
+    X509Ptr timeStampAuthority;
+    ChainRecord publisherChain;
+    ChainRecord authorityChain;
+    Check decidedBy = Check::OpenFile;  // meaningful when the verdict is not Trusted
+};
+
+// Holds a reference of its own to a certificate the engine's objects own.
+inline X509Ptr keepCertificate(X509* certificate) {
+    return X509Ptr(certificate != nullptr && X509_up_ref(certificate) == 1 ? certificate : nullptr);
+}
+
+}  // namespace authenticode
