@@ -1,10 +1,14 @@
 # The Debian package. After building, `cpack -G DEB` in the build folder (or
 # `cpack --config <build>/CPackConfig.cmake -G DEB`) makes
 # trustcheck_<version>-<release>_<arch>.deb from what `cmake --install`
-# installs: the tool in /usr/bin and its manual page. scripts/check-package
-# builds and inspects it.
+# installs: the tool in /usr/bin, its manual page and the licence in Debian's
+# machine-readable copyright format. scripts/check-package builds and
+# inspects it.
 
-set(TRUSTCHECK_PACKAGE_MAINTAINER "trustcheck maintainers <maintainers@trustcheck.example>"
+# Whoever builds a package to hand out puts their own name and address here;
+# the default names the project and an address that cannot reach anyone by
+# mistake (.example is reserved).
+set(TRUSTCHECK_PACKAGE_MAINTAINER "trustcheck developers <maintainers@trustcheck.example>"
     CACHE STRING "Maintainer field of the Debian package: Name <address>")
 set(TRUSTCHECK_PACKAGE_RELEASE "1" CACHE STRING "Debian revision of the package")
 
@@ -44,6 +48,24 @@ if(TRUSTCHECK_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "ca-certificates")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libssl3, zlib1g, ca-certificates")
+endif()
+
+# Debian keeps each package's licence in /usr/share/doc/<package>/copyright,
+# and its changelog beside it, compressed like the manual page (gzip -9n, so
+# the same entry always gives the same bytes). The entry names this version,
+# revision and maintainer.
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+if(NOT WIN32 AND TRUSTCHECK_GZIP)
+  set(changelog ${PROJECT_BINARY_DIR}/packaging/changelog.Debian)
+  configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.Debian.in ${changelog} @ONLY)
+  add_custom_command(OUTPUT ${changelog}.gz
+    COMMAND ${TRUSTCHECK_GZIP} -9 -n -k -f ${changelog}
+    DEPENDS ${changelog}
+    COMMENT "Compressing the Debian changelog"
+    VERBATIM)
+  add_custom_target(debian_changelog ALL DEPENDS ${changelog}.gz)
+  install(FILES ${changelog}.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_SOURCE_IGNORE_FILES "/\\\\.git/" "/build[^/]*/")

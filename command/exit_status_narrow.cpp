@@ -7,3 +7,8 @@
 int exitStatusFor(HRESULT code) {
     return code == 0 ? 0 : 1;
 }
+
+// Neither a verdict (0, 1) nor the usage line (255).
+int writeFailureStatus() {
+    return 2;
+}

@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
 
     const HRESULT code = verifyFileTrust(argv[1]);
     const char* description = describeTrustResult(code);
-    printReportLine(argv[1], code, description);
+    if (!printReportLine(argv[1], code, description)) {
+        return writeFailureStatus();
+    }
     return exitStatusFor(code);
 }

@@ -24,6 +24,10 @@ void printUsageLine(const char* startName) {
     std::printf("Usage %s [filename]\n", startName);
 }
 
-void printReportLine(const char* path, HRESULT code, const char* description) {
-    std::printf("%s: %X (%s)\n", asOneLine(path).c_str(), static_cast<unsigned>(code), description);
+bool printReportLine(const char* path, HRESULT code, const char* description) {
+    const int written = std::printf("%s: %X (%s)\n", asOneLine(path).c_str(), static_cast<unsigned>(code), description);
+    // stdout is fully buffered when it is not a terminal: the write to the
+    // device happens at the flush, so only the flush can tell.
+    const bool flushed = std::fflush(stdout) == 0;
+    return written >= 0 && flushed && std::ferror(stdout) == 0;
 }

@@ -74,6 +74,8 @@ bool codeKnownHere(std::uint32_t windowsCode) {
 }
 
 constexpr int usageStatus = 255;  // -1 in any exit status width we meet
+// The report line could not be written: neither verdict, nor the usage line.
+constexpr int writeFailureStatus = 2;
 
 // ---------------------------------------------------------------------------
 
@@ -261,6 +263,43 @@ TEST_F(PeFixtures, UnsignedProgramsHaveNoSignature) {
         ASSERT_TRUE(fs::is_regular_file(fixtures / file));
         expectReport(runFixture(file, "trusted.pem", dir_ / "no-certificates"), file, 0x800B0100, noSignature);
     }
+}
+
+// A report nobody can read must not pass for a verdict: a script that reads
+// only the status would otherwise take a lost line for a trusted file.
+TEST_F(PeFixtures, UnwritableReportLineFailsWhateverTheVerdict) {
+    if (platform().name != std::string("native")) GTEST_SKIP() << "standard output is Wine's console layer's";
+    using Output = SpawnRequest::Output;
+    struct Case {
+        const char* note;
+        const char* file;
+        Output stdoutTo;
+    };
+    const Case cases[] = {
+        {"trusted file, full disk", "pe/signed64-sha256.exe", Output::FullDevice},
+        {"trusted file, stdout closed", "pe/signed64-sha256.exe", Output::Closed},
+        {"unsigned file, full disk", "pe/unsigned64.exe", Output::FullDevice},
+        {"unsigned file, stdout closed", "pe/unsigned64.exe", Output::Closed},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.note);
+        SpawnRequest request;
+        request.arguments = {c.file};
+        request.workingDirectory = fixtures.string();
+        request.environment = {{"SSL_CERT_FILE", (fixtures / "trust" / "trusted.pem").string()},
+                               {"SSL_CERT_DIR", (dir_ / "no-certificates").string()}};
+        request.stdoutTo = c.stdoutTo;
+        const SpawnResult r = runTool(request);
+        ASSERT_EQ(r.failure, "");
+        EXPECT_TRUE(r.exited);
+        EXPECT_EQ(r.status, writeFailureStatus);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "");
+    }
+    // The same files with the line captured: the statuses above come from
+    // the failed write, not from the verdicts.
+    expectReport(runFixture("pe/signed64-sha256.exe", "trusted.pem", dir_ / "no-certificates"),
+                 "pe/signed64-sha256.exe", 0, "The operation completed successfully. ");
 }
 
 using testing_support::ExpectedRow;

@@ -79,7 +79,17 @@ SpawnResult spawn(const SpawnRequest& request) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+    switch (request.stdoutTo) {
+    case SpawnRequest::Output::Captured:
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+        break;
+    case SpawnRequest::Output::FullDevice:
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+        break;
+    case SpawnRequest::Output::Closed:
+        posix_spawn_file_actions_addclose(&actions, 1);
+        break;
+    }
     posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
     if (!request.workingDirectory.empty()) {
         posix_spawn_file_actions_addchdir_np(&actions, request.workingDirectory.c_str());

@@ -18,6 +18,9 @@ struct SpawnRequest {
     // Variables set on top of this process's environment.
     std::vector<std::pair<std::string, std::string>> environment;
     std::string workingDirectory;
+    // Where the program's standard output goes: captured through a pipe,
+    // the full device (every write fails with ENOSPC), or nowhere (closed).
+    enum class Output { Captured, FullDevice, Closed } stdoutTo = Output::Captured;
     int timeoutSeconds = 60;
 };
 

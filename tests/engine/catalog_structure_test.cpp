@@ -22,7 +22,12 @@ Image tlv(std::uint8_t tag, std::initializer_list<Image> parts) {
     for (const Image& part : parts) {
         body.insert(body.end(), part.begin(), part.end());
     }
-    Image out{tag};
+    // Room for the whole element first: growing a one-byte vector here makes
+    // GCC 12 at -O3 report copies out of bounds (-Warray-bounds,
+    // -Wstringop-overflow) inside std::vector, which do not happen.
+    Image out;
+    out.reserve(4 + body.size());
+    out.push_back(tag);
     if (body.size() < 0x80) {
         out.push_back(static_cast<std::uint8_t>(body.size()));
     } else {
