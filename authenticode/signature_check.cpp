@@ -2,6 +2,8 @@
 
 #include "authenticode/asn1_view.h"
 #include "authenticode/chain_policy.h"
+#include "authenticode/digest_algorithm.h"
+#include "authenticode/indirect_data.h"
 #include "authenticode/signed_message.h"
 #include "authenticode/signer_info.h"
 #include "authenticode/time_stamp.h"
@@ -21,6 +23,17 @@ Reason reasonForSigner(SignerStatus status) {
     return Reason::SignerSignatureInvalid;
 }
 
+// What the signature says of itself, for the trail: the digest algorithm its
+// content names and the nested signatures beside it.
+void noteSignature(const SignedMessage& message, Trail& trail) {
+    if (const auto indirect = parseIndirectData(message.content)) {
+        if (const EVP_MD* digest = supportedDigest(indirect->digestAlgorithm)) {
+            trail.digestAlgorithm = EVP_MD_get0_name(digest);
+        }
+    }
+    trail.nestedSignatures = nestedSignatureCount(message);
+}
+
 }  // namespace
 
 Reason checkSignature(const Subject& subject, std::time_t now, Trail* trail) {
@@ -31,14 +44,14 @@ Reason checkSignature(const Subject& subject, std::time_t now, Trail* trail) {
         }
         return reason;
     };
-    if (trail != nullptr) {
-        trail->signature.assign(subject.signature.begin(), subject.signature.end());
-    }
     auto decoded = decodeSignedMessage(subject.signature);
     if (const auto* reason = std::get_if<Reason>(&decoded)) {
         return decide(Check::FindSignature, *reason);
     }
     const auto& message = std::get<SignedMessage>(decoded);
+    if (trail != nullptr) {
+        noteSignature(message, *trail);
+    }
 
     // The file's content first, then the signer: a changed file reports its
     // digest whatever else is wrong with the signature.

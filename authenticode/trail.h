@@ -39,7 +39,8 @@ enum class TimeStampKind { None, CounterSignature, Rfc3161 };
 
 struct Trail {
     std::string format;                   // the subject format that claimed the file
-    std::vector<std::uint8_t> signature;  // the primary signature's DER
+    std::string digestAlgorithm;          // of the signed content, when the content names one
+    int nestedSignatures = 0;             // present beside the primary signature, never counted
     X509Ptr signer;                       // the primary signer's certificate
     TimeStampKind timeStampKind = TimeStampKind::None;
     std::optional<std::time_t> timeStampTime;

@@ -6,11 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <variant>
 
-#include "authenticode/digest_algorithm.h"
-#include "authenticode/indirect_data.h"
-#include "authenticode/signed_message.h"
 #include "authenticode/verify_file.h"
 #include "inspect/certificate_facts.h"
 #include "inspect/explanation.h"
@@ -63,26 +59,6 @@ ChainFacts chainFacts(const ChainRecord& record, const char* usage) {
     return facts;
 }
 
-// What the signature itself says, read again from its bytes: the digest
-// algorithm of the signed content and the nested signatures beside it.
-void addSignatureFacts(const Trail& trail, Inspection& inspection) {
-    if (trail.signature.empty()) {
-        return;
-    }
-    auto decoded = authenticode::decodeSignedMessage(
-        authenticode::Bytes(trail.signature.data(), trail.signature.size()));
-    const auto* message = std::get_if<authenticode::SignedMessage>(&decoded);
-    if (message == nullptr) {
-        return;
-    }
-    if (const auto indirect = authenticode::parseIndirectData(message->content)) {
-        if (const EVP_MD* digest = authenticode::supportedDigest(indirect->digestAlgorithm)) {
-            inspection.digestAlgorithm = EVP_MD_get0_name(digest);
-        }
-    }
-    inspection.nestedSignatures = authenticode::nestedSignatureCount(*message);
-}
-
 }  // namespace
 
 Inspection inspectFile(const std::string& path, std::time_t now) {
@@ -101,7 +77,10 @@ Inspection inspectFile(const std::string& path, std::time_t now) {
     if (!trail.format.empty()) {
         inspection.format = trail.format;
     }
-    addSignatureFacts(trail, inspection);
+    if (!trail.digestAlgorithm.empty()) {
+        inspection.digestAlgorithm = trail.digestAlgorithm;
+    }
+    inspection.nestedSignatures = trail.nestedSignatures;
     if (trail.signer) {
         inspection.signer = factsOf(trail.signer.get());
     }
