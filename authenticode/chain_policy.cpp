@@ -22,6 +22,7 @@ enum class Failure {
     WrongUsage,
     CriticalExtension,
     BasicConstraints,
+    NameConstraints,
     Count,
 };
 
@@ -56,6 +57,13 @@ Failure failureForVerifyError(int error) {
         case X509_V_ERR_INVALID_CA:
         case X509_V_ERR_PATH_LENGTH_EXCEEDED:
             return Failure::BasicConstraints;
+        case X509_V_ERR_PERMITTED_VIOLATION:
+        case X509_V_ERR_EXCLUDED_VIOLATION:
+        case X509_V_ERR_SUBTREE_MINMAX:
+        case X509_V_ERR_UNSUPPORTED_CONSTRAINT_TYPE:
+        case X509_V_ERR_UNSUPPORTED_CONSTRAINT_SYNTAX:
+        case X509_V_ERR_UNSUPPORTED_NAME_SYNTAX:
+            return Failure::NameConstraints;
         default:
             // Missing issuers, and anything else that keeps the chain from
             // reaching a trusted root.
@@ -68,9 +76,28 @@ int failuresIndex() {
     return index;
 }
 
+// Whether OpenSSL's "not a CA" concerns a certificate the Windows chain
+// engine lets issue: one without a basicConstraints extension (the engine
+// takes an absent extension as "may be a CA"; OpenSSL asks for the extension
+// or a key usage), or the self-signed certificate at the top, which as a
+// trust anchor is a CA whatever its extensions say (Microsoft's 1997 root is
+// a version 3 certificate without the extension).
+bool issuesOnWindows(X509_STORE_CTX* context) {
+    X509* certificate = X509_STORE_CTX_get_current_cert(context);
+    if (certificate == nullptr) {
+        return false;
+    }
+    const std::uint32_t flags = X509_get_extension_flags(certificate);
+    const bool top = X509_STORE_CTX_get_error_depth(context) == sk_X509_num(X509_STORE_CTX_get0_chain(context)) - 1;
+    return (flags & EXFLAG_BCONS) == 0 || (top && (flags & EXFLAG_SS) != 0);
+}
+
 // OpenSSL stops at the first error unless told to go on; going on gathers
 // every failure so that precedence, not discovery order, decides.
 int gatherFailures(int ok, X509_STORE_CTX* context) {
+    if (ok == 0 && X509_STORE_CTX_get_error(context) == X509_V_ERR_INVALID_CA && issuesOnWindows(context)) {
+        return 1;
+    }
     if (ok == 0) {
         auto* failures = static_cast<Failures*>(X509_STORE_CTX_get_ex_data(context, failuresIndex()));
         if (failures != nullptr) {
@@ -88,6 +115,33 @@ bool hasExtendedKeyUsage(X509* certificate) {
     return (X509_get_extension_flags(certificate) & EXFLAG_XKUSAGE) != 0;
 }
 
+// The smallest RSA key the platform accepts anywhere in a chain (it has
+// refused shorter ones since 2012).
+constexpr int minimumRsaBits = 1024;
+
+bool hasWeakKey(X509* certificate) {
+    const EVP_PKEY* key = X509_get0_pubkey(certificate);
+    return key != nullptr && EVP_PKEY_get_base_id(key) == EVP_PKEY_RSA && EVP_PKEY_get_bits(key) < minimumRsaBits;
+}
+
+// Whether a store certificate's OpenSSL trust settings trust it for other
+// usages only, rejecting none of this one: a root that is trusted, but not
+// for this purpose. OpenSSL reports it as untrusted.
+bool trustedForOtherUsagesOnly(X509* certificate, Usage usage) {
+    const STACK_OF(ASN1_OBJECT)* trusted = X509_get0_trust_objects(certificate);
+    if (sk_ASN1_OBJECT_num(trusted) <= 0 || sk_ASN1_OBJECT_num(X509_get0_reject_objects(certificate)) > 0) {
+        return false;
+    }
+    const int usageNid = usage == Usage::CodeSigning ? NID_code_sign : NID_time_stamp;
+    for (int i = 0; i < sk_ASN1_OBJECT_num(trusted); ++i) {
+        const int nid = OBJ_obj2nid(sk_ASN1_OBJECT_value(trusted, i));
+        if (nid == usageNid || nid == NID_anyExtendedKeyUsage) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The Authenticode rules that OpenSSL's chain check does not apply.
 void checkPolicy(const TrustStore& trust, STACK_OF(X509) * chain, Usage usage, Failures& failures) {
     const int length = sk_X509_num(chain);
@@ -95,6 +149,9 @@ void checkPolicy(const TrustStore& trust, STACK_OF(X509) * chain, Usage usage, F
         X509* certificate = sk_X509_value(chain, depth);
         if (trust.distrusts(certificate, usage)) {
             note(failures, Failure::Distrusted);
+        }
+        if (hasWeakKey(certificate)) {
+            note(failures, Failure::CertificateSignature);
         }
 
         const std::uint32_t usages = X509_get_extended_key_usage(certificate);
@@ -112,13 +169,22 @@ void checkPolicy(const TrustStore& trust, STACK_OF(X509) * chain, Usage usage, F
         if (hasExtendedKeyUsage(certificate) && (usages & (usageBit(usage) | XKU_ANYEKU)) == 0) {
             note(failures, Failure::WrongUsage);
         }
-        // An issuer must say it is a CA; a version 1 self-signed root, which
-        // has no extensions at all, is the one exception.
+        // An issuer that says it is not a CA may not issue. Without the
+        // extension it may, as on Windows; and the self-signed certificate
+        // at the top is a trust anchor whatever it says.
         const std::uint32_t flags = X509_get_extension_flags(certificate);
-        const bool version1Root = X509_get_version(certificate) == X509_VERSION_1 && (flags & EXFLAG_SS) != 0;
-        if (!version1Root && ((flags & EXFLAG_BCONS) == 0 || (flags & EXFLAG_CA) == 0)) {
+        const bool anchor = depth == length - 1 && (flags & EXFLAG_SS) != 0;
+        if (!anchor && (flags & EXFLAG_BCONS) != 0 && (flags & EXFLAG_CA) == 0) {
             note(failures, Failure::BasicConstraints);
         }
+    }
+    // A root trusted for other usages only is the wrong usage, not an
+    // unknown root.
+    X509* top = length > 0 ? sk_X509_value(chain, length - 1) : nullptr;
+    if (top != nullptr && failures.test(static_cast<std::size_t>(Failure::UntrustedRoot)) &&
+        trustedForOtherUsagesOnly(top, usage)) {
+        failures.reset(static_cast<std::size_t>(Failure::UntrustedRoot));
+        note(failures, Failure::WrongUsage);
     }
 }
 
@@ -126,7 +192,7 @@ Reason reasonFor(const Failures& failures) {
     static constexpr Reason reasons[] = {
         Reason::CertificateSignatureInvalid, Reason::ExplicitlyDistrusted, Reason::ChainIncomplete,
         Reason::UntrustedRoot, Reason::CertificateExpired, Reason::WrongUsage,
-        Reason::UnknownCriticalExtension, Reason::BasicConstraintsViolated,
+        Reason::UnknownCriticalExtension, Reason::BasicConstraintsViolated, Reason::NameConstraintsViolated,
     };
     static_assert(std::size(reasons) == static_cast<std::size_t>(Failure::Count));
     for (std::size_t i = 0; i < failures.size(); ++i) {

@@ -38,6 +38,9 @@ public:
 
     bool atEnd() const { return rest_.empty(); }
 
+    // What has not been read yet.
+    Bytes rest() const { return rest_; }
+
     // The next element, whatever its tag.
     std::optional<Element> next();
 

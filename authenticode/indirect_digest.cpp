@@ -31,7 +31,7 @@ Reason checkIndirectDataForm(const SignedMessage& message, Bytes dataType, Indir
         return Reason::MalformedMessage;
     }
     const auto parsed = parseIndirectData(message.content);
-    if (!parsed || !sameBytes(parsed->dataType, dataType)) {
+    if (!parsed || (!dataType.empty() && !sameBytes(parsed->dataType, dataType))) {
         return Reason::MalformedMessage;
     }
     indirect = *parsed;

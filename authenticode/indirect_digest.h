@@ -12,8 +12,11 @@
 
 namespace authenticode {
 
+// Names no data type: the content may name any.
+inline constexpr Bytes anyDataType{};
+
 // Checks that `message` encapsulates an SpcIndirectDataContent whose data
-// type is `dataType` (contents bytes of the OID), whose digest algorithm is
+// type is `dataType` (contents bytes of the OID, or any when empty), whose digest algorithm is
 // supported and agrees with the SignedData's and the SignerInfo's, and whose
 // digest equals the digest of what `hashContent` feeds in.
 Reason checkIndirectDigest(const SignedMessage& message, Bytes dataType,

@@ -4,7 +4,6 @@
 
 #include "authenticode/der.h"
 #include "authenticode/indirect_digest.h"
-#include "authenticode/oids.h"
 
 namespace authenticode {
 
@@ -44,29 +43,6 @@ std::variant<PrimaryEntry, Reason> findPrimaryEntry(Bytes table) {
     return Reason::NoSignature;
 }
 
-// Whether the bytes after the primary entry are zero padding or further
-// well-formed entries. Anything else would be data that the signature does
-// not cover, hidden where a digest does not look.
-bool onlyEntriesOrZerosFollow(Bytes table, std::size_t primaryEnd) {
-    const std::size_t padded = std::min(alignUp(primaryEnd), table.size());
-    if (!allZero(table.subspan(primaryEnd, padded - primaryEnd))) {
-        return false;
-    }
-    std::size_t position = padded;
-    while (position < table.size()) {
-        const Bytes rest = table.subspan(position);
-        if (allZero(rest)) {
-            return true;
-        }
-        const auto length = readU32(rest, 0);
-        if (!length || *length < certificateHeaderSize || *length > rest.size()) {
-            return false;
-        }
-        position = std::min(alignUp(position + *length), table.size());
-    }
-    return true;
-}
-
 }  // namespace
 
 std::optional<SubjectOrReason> locatePeSubject(const MappedFile& file, std::string_view /*path*/) {
@@ -100,13 +76,19 @@ std::optional<SubjectOrReason> locatePeSubject(const MappedFile& file, std::stri
     if (!message || message->tag != der::tagSequence) {
         return Reason::MalformedMessage;
     }
-    if (!allZero(entry.certificate.subspan(message->encoding.size())) ||
-        !onlyEntriesOrZerosFollow(table, entry.end)) {
+    // Only the primary signature counts. Any other byte in the table that is
+    // not zero padding, a further entry with content among them, is data the
+    // signature does not cover, hidden where a digest does not look.
+    if (!allZero(entry.certificate.subspan(message->encoding.size())) || !allZero(table.subspan(entry.end))) {
         return Reason::HiddenDataInSignature;
     }
 
     return Subject{message->encoding, [&file, image = *parsed, tableOffset](const SignedMessage& signedMessage) {
-                       return checkIndirectDigest(signedMessage, oids::bytes(oids::spcPeImageData),
+                       // Any data type: the digest binds the signature to the
+                       // image, and signed EFI binaries name other types
+                       // (1.3.6.1.4.1.311.2.1.21) that firmware and other
+                       // verifiers accept.
+                       return checkIndirectDigest(signedMessage, anyDataType,
                                                   [&](Hasher& hasher) { hashPeImage(file, image, tableOffset, hasher); });
                    }};
 }

@@ -37,6 +37,11 @@ std::int32_t resultCodeFor(Reason reason) {
         case Reason::SignerSignatureInvalid: return code(0x80096010);      // TRUST_E_BAD_DIGEST, best knowledge
         case Reason::CounterSignatureInvalid: return code(0x80096003);     // TRUST_E_COUNTER_SIGNER, best knowledge
         case Reason::TimeStampInvalid: return code(0x80096005);            // TRUST_E_TIME_STAMP, best knowledge
+        // What the platform's signing tool prints for a token requested
+        // without certificates.
+        case Reason::TimeStampSignerNotFound: return code(0x80092004);     // CRYPT_E_NOT_FOUND
+        // Also an RSA key under 1024 bits anywhere in the chain, which the
+        // platform has refused since 2012: best knowledge for that case.
         case Reason::CertificateSignatureInvalid: return code(0x80096004); // TRUST_E_CERT_SIGNATURE
         case Reason::ExplicitlyDistrusted: return code(0x800B0111);        // TRUST_E_EXPLICIT_DISTRUST
         case Reason::ChainIncomplete: return code(0x800B010A);             // CERT_E_CHAINING
@@ -45,6 +50,7 @@ std::int32_t resultCodeFor(Reason reason) {
         case Reason::WrongUsage: return code(0x800B0110);                  // CERT_E_WRONG_USAGE
         case Reason::UnknownCriticalExtension: return code(0x800B0105);    // CERT_E_CRITICAL
         case Reason::BasicConstraintsViolated: return code(0x80096019);    // TRUST_E_BASIC_CONSTRAINTS
+        case Reason::NameConstraintsViolated: return code(0x800B0114);     // CERT_E_INVALID_NAME
         case Reason::SystemError: return code(0x80096001);                 // TRUST_E_SYSTEM_ERROR
     }
     return code(0x80096001);

@@ -31,6 +31,7 @@ enum class Reason {
     // Time-stamps.
     CounterSignatureInvalid,
     TimeStampInvalid,
+    TimeStampSignerNotFound,  // the time-stamp's signer certificate is not in the token or signature
 
     // The certificate chain and its policy.
     CertificateSignatureInvalid,
@@ -41,6 +42,7 @@ enum class Reason {
     WrongUsage,
     UnknownCriticalExtension,
     BasicConstraintsViolated,
+    NameConstraintsViolated,
 
     // The engine itself failed (out of memory, a library failure).
     SystemError,

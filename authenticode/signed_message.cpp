@@ -1,6 +1,8 @@
 #include "authenticode/signed_message.h"
 
 #include <climits>
+#include <initializer_list>
+#include <vector>
 
 #include "authenticode/asn1_view.h"
 #include "authenticode/der.h"
@@ -8,7 +10,110 @@
 
 namespace authenticode {
 
-std::variant<SignedMessage, Reason> decodeSignedMessage(Bytes der) {
+namespace {
+
+// A DER header: the tag and the definite length of `length` contents bytes.
+void appendHeader(std::vector<std::uint8_t>& out, std::uint8_t tag, std::size_t length) {
+    out.push_back(tag);
+    if (length < 0x80) {
+        out.push_back(static_cast<std::uint8_t>(length));
+        return;
+    }
+    std::uint8_t bytes[sizeof(std::size_t)];
+    std::size_t count = 0;
+    for (std::size_t rest = length; rest != 0; rest >>= 8) {
+        bytes[count++] = static_cast<std::uint8_t>(rest & 0xFF);
+    }
+    out.push_back(static_cast<std::uint8_t>(0x80 | count));
+    while (count > 0) {
+        out.push_back(bytes[--count]);
+    }
+}
+
+void appendElement(std::vector<std::uint8_t>& out, std::uint8_t tag, std::initializer_list<Bytes> parts) {
+    std::size_t length = 0;
+    for (const Bytes part : parts) {
+        length += part.size();
+    }
+    appendHeader(out, tag, length);
+    for (const Bytes part : parts) {
+        out.insert(out.end(), part.begin(), part.end());
+    }
+}
+
+// The same ContentInfo with only X.509 certificates in the SignedData's
+// certificates field, or nothing when it has no other kind or is not
+// ContentInfo(SignedData) at all (the decoder then judges it as it is).
+//
+// CMS lets that field carry attribute certificates ([1], [2]) and other
+// formats ([3]) beside X.509 certificates; Microsoft's time-stamp tokens carry
+// a version 1 attribute certificate there. The Windows verifier skips them,
+// but OpenSSL's PKCS#7 decoder rejects the whole message. No signature covers
+// the field, so dropping them changes nothing that is verified.
+std::optional<std::vector<std::uint8_t>> withX509CertificatesOnly(Bytes der) {
+    const auto contentInfo = der::readElement(der);
+    if (!contentInfo || contentInfo->tag != der::tagSequence || contentInfo->encoding.size() != der.size()) {
+        return std::nullopt;
+    }
+    der::Reader info(contentInfo->contents);
+    const auto type = info.next(der::tagOid);
+    const auto explicitContent = info.next(der::tagContext0);
+    if (!type || !explicitContent || !info.atEnd()) {
+        return std::nullopt;
+    }
+    const auto signedData = der::readElement(explicitContent->contents);
+    if (!signedData || signedData->tag != der::tagSequence ||
+        signedData->encoding.size() != explicitContent->contents.size()) {
+        return std::nullopt;
+    }
+
+    // version, digestAlgorithms and encapContentInfo come before the
+    // certificates; crls and signerInfos after.
+    der::Reader fields(signedData->contents);
+    for (int i = 0; i < 3; ++i) {
+        if (!fields.next()) {
+            return std::nullopt;
+        }
+    }
+    const std::size_t certificatesStart = signedData->contents.size() - fields.rest().size();
+    const auto certificates = fields.next(der::tagContext0);
+    if (!certificates) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> kept;
+    bool dropped = false;
+    for (der::Reader choices(certificates->contents); !choices.atEnd();) {
+        const auto choice = choices.next();
+        if (!choice) {
+            return std::nullopt;
+        }
+        if (choice->tag == der::tagSequence) {
+            kept.insert(kept.end(), choice->encoding.begin(), choice->encoding.end());
+        } else {
+            dropped = true;
+        }
+    }
+    if (!dropped) {
+        return std::nullopt;
+    }
+
+    std::vector<std::uint8_t> newCertificates;
+    appendElement(newCertificates, der::tagContext0, {Bytes(kept)});
+    std::vector<std::uint8_t> newSignedData;
+    appendElement(newSignedData, der::tagSequence,
+                  {signedData->contents.first(certificatesStart), Bytes(newCertificates), fields.rest()});
+    std::vector<std::uint8_t> newExplicit;
+    appendElement(newExplicit, der::tagContext0, {Bytes(newSignedData)});
+    std::vector<std::uint8_t> newContentInfo;
+    appendElement(newContentInfo, der::tagSequence, {type->encoding, Bytes(newExplicit)});
+    return newContentInfo;
+}
+
+}  // namespace
+
+std::variant<SignedMessage, Reason> decodeSignedMessage(Bytes original) {
+    const auto cleaned = withX509CertificatesOnly(original);
+    const Bytes der = cleaned ? Bytes(*cleaned) : original;
     if (der.empty() || der.size() > LONG_MAX) {
         return Reason::MalformedMessage;
     }
@@ -53,9 +158,7 @@ std::variant<SignedMessage, Reason> decodeSignedMessage(Bytes der) {
     if (signerCount <= 0) {
         return Reason::NoSignature;
     }
-    if (signerCount != 1) {
-        return Reason::MalformedMessage;
-    }
+    // The first signer decides; any others are not consulted, as on Windows.
 
     SignedMessage message;
     message.signer = sk_PKCS7_SIGNER_INFO_value(signers, 0);

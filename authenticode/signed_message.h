@@ -24,8 +24,9 @@ struct SignedMessage {
 };
 
 // Decodes `der`, which must be exactly one ContentInfo of type signedData
-// whose encapsulated content is present, with exactly one SignerInfo.
-// MalformedMessage if it is not; NoSignature if it has no signer at all.
+// whose encapsulated content is present. The first SignerInfo is the signer;
+// certificates of kinds other than X.509 are skipped. MalformedMessage if it
+// is not one; NoSignature if it has no signer at all.
 std::variant<SignedMessage, Reason> decodeSignedMessage(Bytes der);
 
 // How many nested signatures the signer carries beside the primary one. The

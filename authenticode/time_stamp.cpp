@@ -70,7 +70,7 @@ TimeStamp checkCounterSignature(X509_ATTRIBUTE* attribute, const SignedMessage& 
     const SignerCheck check =
         checkSignerInfo(counterSigner.get(), primary.certificates, bytesOf(primary.signer->enc_digest), {});
     if (check.status == SignerStatus::CertificateMissing) {
-        return failed(Reason::TimeStampInvalid);
+        return failed(Reason::TimeStampSignerNotFound);
     }
     if (check.status != SignerStatus::Valid) {
         return failed(Reason::CounterSignatureInvalid);
@@ -119,6 +119,9 @@ TimeStamp checkRfc3161Token(X509_ATTRIBUTE* attribute, const SignedMessage& prim
     const SignerCheck check = checkSignerInfo(token->signer, token->certificates, token->digestedContent,
                                               Bytes(tstInfoType.data(), tstInfoType.size()));
     const auto time = secondsOf(TS_TST_INFO_get_time(info.get()));
+    if (check.status == SignerStatus::CertificateMissing) {
+        return failed(Reason::TimeStampSignerNotFound);
+    }
     if (check.status != SignerStatus::Valid || !time) {
         return failed(Reason::TimeStampInvalid);
     }

@@ -34,6 +34,8 @@ Words wordsFor(Reason reason) {
         case Reason::CounterSignatureInvalid:
             return {"countersignature_invalid", "the time-stamp countersignature does not verify"};
         case Reason::TimeStampInvalid: return {"timestamp_invalid", "the time-stamp does not verify or is not trusted"};
+        case Reason::TimeStampSignerNotFound:
+            return {"timestamp_signer_not_found", "the time-stamp's signer certificate is not in the signature"};
         case Reason::CertificateSignatureInvalid:
             return {"certificate_signature_invalid", "a certificate's signature in the chain does not verify"};
         case Reason::ExplicitlyDistrusted:
@@ -48,6 +50,8 @@ Words wordsFor(Reason reason) {
             return {"unknown_critical_extension", "a certificate has a critical extension that is not understood"};
         case Reason::BasicConstraintsViolated:
             return {"basic_constraints_violated", "a certificate issues others without being allowed to"};
+        case Reason::NameConstraintsViolated:
+            return {"name_constraints_violated", "a certificate's name is outside what its issuer may certify"};
         case Reason::SystemError: return {"system_error", "the verifier itself failed"};
     }
     return {"unknown", "an unknown reason"};

@@ -147,10 +147,19 @@ const Case cases[] = {
          return peWithTable(table);
      },
      Reason::HiddenDataInSignature},
+    // A second entry is never consulted: whatever it holds is hidden data,
+    // even a well-formed entry.
     {"further_entry_after_primary",
      [] {
          Image table = tableWith(2, junkSequence());
          testing_support::appendCertificate(table, 2, Image(5, 0x55));
+         return peWithTable(table);
+     },
+     Reason::HiddenDataInSignature},
+    {"zero_filled_entry_after_primary",
+     [] {
+         Image table = tableWith(2, junkSequence());
+         table.resize(table.size() + 16, 0);
          return peWithTable(table);
      },
      Reason::MalformedMessage},
