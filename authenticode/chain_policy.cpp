@@ -145,10 +145,12 @@ bool trustedForOtherUsagesOnly(X509* certificate, Usage usage) {
 // The Authenticode rules that OpenSSL's chain check does not apply.
 void checkPolicy(const TrustStore& trust, STACK_OF(X509) * chain, Usage usage, Failures& failures) {
     const int length = sk_X509_num(chain);
+    bool distrusted = false;
     for (int depth = 0; depth < length; ++depth) {
         X509* certificate = sk_X509_value(chain, depth);
         if (trust.distrusts(certificate, usage)) {
             note(failures, Failure::Distrusted);
+            distrusted = true;
         }
         if (hasWeakKey(certificate)) {
             note(failures, Failure::CertificateSignature);
@@ -178,12 +180,12 @@ void checkPolicy(const TrustStore& trust, STACK_OF(X509) * chain, Usage usage, F
             note(failures, Failure::BasicConstraints);
         }
     }
-    // A root trusted for other usages only is the wrong usage, not an
-    // unknown root.
+    // A root trusted for other usages only is the wrong usage: neither an
+    // unknown root nor distrust, which OpenSSL reports it as.
     X509* top = length > 0 ? sk_X509_value(chain, length - 1) : nullptr;
-    if (top != nullptr && failures.test(static_cast<std::size_t>(Failure::UntrustedRoot)) &&
-        trustedForOtherUsagesOnly(top, usage)) {
+    if (top != nullptr && !distrusted && trustedForOtherUsagesOnly(top, usage)) {
         failures.reset(static_cast<std::size_t>(Failure::UntrustedRoot));
+        failures.reset(static_cast<std::size_t>(Failure::Distrusted));
         note(failures, Failure::WrongUsage);
     }
 }

@@ -1,0 +1,145 @@
+// Forms of signature that real signers produce and the platform accepts:
+// certificates that are not X.509 in the certificate sets, several signers,
+// and time-stamp tokens without their signer's certificate. Each case
+// changes a fixture's signature where no signature covers it.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "authenticode/reason.h"
+#include "authenticode/verify_file.h"
+#include "fixtures.h"
+#include "signed_pe.h"
+
+namespace {
+
+using authenticode::Reason;
+using namespace testing_support;
+
+constexpr std::time_t pinnedNow = 1893456000;  // 2030-01-01
+const char* const timestamped = "pe/trust-timestamped.exe";  // RFC 3161 token
+
+// An attribute certificate (CMS CertificateChoices [1] and [2]) and another
+// format ([3]): what Microsoft's time-stamp tokens and other signers carry
+// beside X.509 certificates. Only the tag matters to a verifier that skips
+// them.
+const Data attributeCertificateV1 = der(0xA1, der(0x30, {0x02, 0x01, 0x00}));
+const Data attributeCertificateV2 = der(0xA2, der(0x30, {0x02, 0x01, 0x01}));
+const Data otherCertificateFormat = der(0xA3, concat({oidUnknown, der(0x30, {0x05, 0x00})}));
+
+// The RFC 3161 token inside the primary signer's unauthenticated attributes,
+// with its SignedData's certificates replaced by `certificates` (the
+// contents of the [0] field).
+Data withTokenCertificates(const SignedPe& pe, const Data& certificates) {
+    const auto attributes = authenticode::der::readElement(pe.unauthenticated);
+    const auto attribute = authenticode::der::readElement(attributes->contents);
+    authenticode::der::Reader attributeFields(attribute->contents);
+    const Data type = toData(attributeFields.next()->encoding);
+    const auto values = attributeFields.next();
+    const auto token = authenticode::der::readElement(values->contents);
+    authenticode::der::Reader tokenFields(token->contents);
+    const Data tokenType = toData(tokenFields.next()->encoding);
+    const auto explicitContent = tokenFields.next();
+    const auto signedData = authenticode::der::readElement(explicitContent->contents);
+    authenticode::der::Reader fields(signedData->contents);
+    Data body;
+    for (int i = 0; i < 3; ++i) {
+        const Data field = toData(fields.next()->encoding);
+        body.insert(body.end(), field.begin(), field.end());
+    }
+    fields.next(0xA0);  // the certificates the token came with
+    if (!certificates.empty()) {
+        const Data replaced = der(0xA0, certificates);
+        body.insert(body.end(), replaced.begin(), replaced.end());
+    }
+    const Data rest = toData(fields.rest());
+    body.insert(body.end(), rest.begin(), rest.end());
+    const Data newToken = der(0x30, concat({tokenType, der(0xA0, der(0x30, body))}));
+    return der(0xA1, der(0x30, concat({type, der(0x31, newToken)})));
+}
+
+Data tokenCertificates(const SignedPe& pe) {
+    const auto attributes = authenticode::der::readElement(pe.unauthenticated);
+    const auto attribute = authenticode::der::readElement(attributes->contents);
+    authenticode::der::Reader attributeFields(attribute->contents);
+    attributeFields.next();
+    const auto token = authenticode::der::readElement(attributeFields.next()->contents);
+    authenticode::der::Reader tokenFields(token->contents);
+    tokenFields.next();
+    const auto signedData = authenticode::der::readElement(tokenFields.next()->contents);
+    authenticode::der::Reader fields(signedData->contents);
+    fields.next();
+    fields.next();
+    fields.next();
+    return SignedPe::contentsOf(toData(fields.next(0xA0)->encoding));
+}
+
+struct Case {
+    const char* name;
+    std::function<Data()> make;
+    Reason expected;
+    const char* note;
+};
+
+const Case cases[] = {
+    {"attribute_certificates_beside_the_publishers",
+     [] {
+         SignedPe pe = SignedPe::load(timestamped);
+         pe.certificates = der(0xA0, concat({attributeCertificateV1, SignedPe::contentsOf(pe.certificates),
+                                             attributeCertificateV2, otherCertificateFormat}));
+         return pe.file();
+     },
+     Reason::Trusted, "[1], [2] and [3] choices are skipped, never fatal"},
+    {"attribute_certificate_in_the_time_stamp_token",
+     [] {
+         SignedPe pe = SignedPe::load(timestamped);
+         pe.unauthenticated = withTokenCertificates(pe, concat({tokenCertificates(pe), attributeCertificateV1}));
+         return pe.file();
+     },
+     Reason::Trusted, "as in every token from Microsoft's time-stamp service"},
+    {"time_stamp_token_without_certificates",
+     [] {
+         SignedPe pe = SignedPe::load(timestamped);
+         pe.unauthenticated = withTokenCertificates(pe, {});
+         return pe.file();
+     },
+     Reason::TimeStampSignerNotFound, "a token requested without certificates: CRYPT_E_NOT_FOUND"},
+    {"time_stamp_token_with_only_an_attribute_certificate",
+     [] {
+         SignedPe pe = SignedPe::load(timestamped);
+         pe.unauthenticated = withTokenCertificates(pe, attributeCertificateV1);
+         return pe.file();
+     },
+     Reason::TimeStampSignerNotFound, "the authority's certificate is still missing"},
+    {"second_signer_is_ignored",
+     [] {
+         SignedPe pe = SignedPe::load(timestamped);
+         SignedPe broken = pe;
+         broken.signature.back() ^= 0x01;
+         return pe.file(pe.signedData(der(0x31, concat({pe.signerInfo(), broken.signerInfo()}))));
+     },
+     Reason::Trusted, "the first signer decides; a broken second one is not consulted"},
+    {"first_signer_decides",
+     [] {
+         SignedPe pe = SignedPe::load(timestamped);
+         SignedPe broken = pe;
+         broken.signature.back() ^= 0x01;
+         return pe.file(pe.signedData(der(0x31, concat({broken.signerInfo(), pe.signerInfo()}))));
+     },
+     Reason::SignerSignatureInvalid, "a good second signer does not rescue a bad first one"},
+};
+
+class SignatureForms : public ::testing::TestWithParam<Case> {};
+
+TEST_P(SignatureForms, GiveThePlatformsAnswer) {
+    const Case& c = GetParam();
+    testing_support::useFixtureTrust("trusted.pem");
+    const std::string path = writeTempFile(std::string(c.name) + ".exe", c.make());
+    EXPECT_EQ(authenticode::verifyFileReason(path, pinnedNow), c.expected) << c.note;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, SignatureForms, ::testing::ValuesIn(cases),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace
