@@ -8,7 +8,6 @@ namespace authenticode {
 
 namespace {
 
-constexpr std::size_t utf8SniffLength = 32;
 constexpr char32_t replacementCharacter = 0xFFFD;
 
 // Windows-1252 from 0x80 to 0x9F; the rest of the code page is Latin-1.
@@ -30,37 +29,6 @@ std::optional<TextLayout> byteOrderMark(Bytes file) {
         return TextLayout{TextEncoding::Utf8, 3};
     }
     return std::nullopt;
-}
-
-// Whether `sample` holds at least one multi-byte sequence shaped like UTF-8
-// (a lead byte whose leading one bits count the bytes, then that many minus
-// one continuation bytes) and no byte that breaks the shape. The shape only:
-// overlong forms and surrogates pass, as they do in the platform's check.
-bool looksLikeUtf8(Bytes sample) {
-    bool multiByte = false;
-    std::size_t continuations = 0;
-    for (const std::uint8_t byte : sample) {
-        if (continuations > 0) {
-            if ((byte & 0xC0) != 0x80) {
-                return false;
-            }
-            --continuations;
-            continue;
-        }
-        if ((byte & 0x80) == 0) {
-            continue;
-        }
-        std::size_t length = 0;
-        for (std::uint8_t bits = byte; (bits & 0x80) != 0; bits = static_cast<std::uint8_t>(bits << 1)) {
-            ++length;
-        }
-        if (length < 2) {
-            return false;
-        }
-        multiByte = true;
-        continuations = length - 1;
-    }
-    return multiByte && continuations == 0;
 }
 
 // Collects UTF-16LE bytes and hands them on in blocks.
@@ -180,11 +148,7 @@ void decodeWindows1252(Bytes text, Utf16Writer& out) {
 }  // namespace
 
 TextLayout powerShellTextLayout(Bytes file) {
-    if (const auto marked = byteOrderMark(file)) {
-        return *marked;
-    }
-    const Bytes sample = file.first(std::min(file.size(), utf8SniffLength));
-    return {looksLikeUtf8(sample) ? TextEncoding::Utf8 : TextEncoding::Ansi, 0};
+    return byteOrderMark(file).value_or(TextLayout{TextEncoding::Ansi, 0});
 }
 
 TextLayout windowsScriptTextLayout(Bytes file) {

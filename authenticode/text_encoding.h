@@ -22,9 +22,9 @@ struct TextLayout {
 };
 
 // How the PowerShell script interface reads a file: a UTF-16 (either order)
-// or UTF-8 byte order mark decides; without one, the file is UTF-8 when its
-// first 32 bytes hold a multi-byte UTF-8 sequence and nothing that breaks
-// one, and otherwise in the ANSI code page.
+// or UTF-8 byte order mark decides; without one, the file is read in the
+// ANSI code page, never as UTF-8 (the platform's guidance for signed scripts
+// whose hash does not match: save them with a byte order mark).
 TextLayout powerShellTextLayout(Bytes file);
 
 // How the Windows Script Host interface reads a file: by its byte order
