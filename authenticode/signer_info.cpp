@@ -5,6 +5,11 @@
 #include "authenticode/hasher.h"
 #include "authenticode/openssl_ptr.h"
 
+#include <openssl/rsa.h>
+
+#include <memory>
+#include <vector>
+
 namespace authenticode {
 
 namespace {
@@ -14,6 +19,28 @@ bool signatureVerifies(EVP_PKEY* key, const EVP_MD* digest, Bytes data, Bytes si
     return context != nullptr && key != nullptr && !signature.empty() &&
            EVP_DigestVerifyInit(context.get(), nullptr, digest, nullptr, key) == 1 &&
            EVP_DigestVerify(context.get(), signature.data(), signature.size(), data.data(), data.size()) == 1;
+}
+
+// The legacy form of old VeriSign and Symantec countersignatures, which
+// CryptoAPI accepts: an RSA PKCS#1 v1.5 block holding the bare digest of the
+// signed data, without the DigestInfo around it. Exactly that: the recovered
+// block must be the digest itself, as long as the algorithm's digests are.
+bool bareDigestVerifies(EVP_PKEY* key, const EVP_MD* digest, Bytes data, Bytes signature) {
+    if (key == nullptr || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA || signature.empty()) {
+        return false;
+    }
+    std::unique_ptr<EVP_PKEY_CTX, OpenSslFree<EVP_PKEY_CTX_free>> context(EVP_PKEY_CTX_new(key, nullptr));
+    std::vector<std::uint8_t> recovered(static_cast<std::size_t>(EVP_PKEY_get_size(key)));
+    std::size_t length = recovered.size();
+    if (!context || EVP_PKEY_verify_recover_init(context.get()) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) != 1 ||
+        EVP_PKEY_verify_recover(context.get(), recovered.data(), &length, signature.data(), signature.size()) != 1) {
+        return false;
+    }
+    recovered.resize(length);
+    const std::vector<std::uint8_t> expected = digestOf(digest, data);
+    return !expected.empty() && length == static_cast<std::size_t>(EVP_MD_get_size(digest)) &&
+           sameBytes(recovered, expected);
 }
 
 // The DER of the authenticated attributes as they are signed: the [0]
@@ -40,7 +67,7 @@ ASN1_TYPE* singleAttributeValue(const STACK_OF(X509_ATTRIBUTE) * attributes, int
 }
 
 SignerCheck checkSignerInfo(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certificates, Bytes digestedContent,
-                            Bytes contentType) {
+                            Bytes contentType, SignatureForms forms) {
     if (signer == nullptr || signer->issuer_and_serial == nullptr || signer->digest_alg == nullptr) {
         return {SignerStatus::Invalid, nullptr};
     }
@@ -79,9 +106,13 @@ SignerCheck checkSignerInfo(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certific
 
     int length = 0;
     const Asn1BytesPtr signedAttributes = encodeSignedAttributes(attributes, length);
-    const bool valid = signedAttributes != nullptr &&
-                       signatureVerifies(key, digest, Bytes(signedAttributes.get(), static_cast<std::size_t>(length)),
-                                         signature);
+    if (signedAttributes == nullptr) {
+        return {SignerStatus::Invalid, certificate};
+    }
+    const Bytes signedBytes(signedAttributes.get(), static_cast<std::size_t>(length));
+    const bool valid = signatureVerifies(key, digest, signedBytes, signature) ||
+                       (forms == SignatureForms::AlsoLegacyBareDigest &&
+                        bareDigestVerifies(key, digest, signedBytes, signature));
     return {valid ? SignerStatus::Valid : SignerStatus::Invalid, certificate};
 }
 

@@ -16,6 +16,12 @@ enum class SignerStatus {
     Invalid,               // attributes or signature do not verify
 };
 
+// Which encodings of an RSA signature a signer may use.
+enum class SignatureForms {
+    Standard,              // PKCS#1 v1.5 with a DigestInfo (and ECDSA)
+    AlsoLegacyBareDigest,  // also the bare digest without a DigestInfo, as old countersignatures have
+};
+
 struct SignerCheck {
     SignerStatus status;
     X509* certificate;  // the signer's certificate when found; owned by the message
@@ -27,7 +33,7 @@ struct SignerCheck {
 // `digestedContent`, and the signature over the attributes verifies;
 // without attributes, the signature over the content itself verifies.
 SignerCheck checkSignerInfo(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certificates, Bytes digestedContent,
-                            Bytes contentType);
+                            Bytes contentType, SignatureForms forms = SignatureForms::Standard);
 
 // The value of an authenticated attribute that appears exactly once with
 // exactly one value; null otherwise.

@@ -68,7 +68,8 @@ TimeStamp checkCounterSignature(X509_ATTRIBUTE* attribute, const SignedMessage& 
     }
 
     const SignerCheck check =
-        checkSignerInfo(counterSigner.get(), primary.certificates, bytesOf(primary.signer->enc_digest), {});
+        checkSignerInfo(counterSigner.get(), primary.certificates, bytesOf(primary.signer->enc_digest), {},
+                        SignatureForms::AlsoLegacyBareDigest);
     if (check.status == SignerStatus::CertificateMissing) {
         return failed(Reason::TimeStampSignerNotFound);
     }

@@ -7,6 +7,13 @@
 #include <functional>
 #include <string>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/x509.h>
+
+#include <cstdio>
+
 #include "authenticode/reason.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"
@@ -75,6 +82,70 @@ Data tokenCertificates(const SignedPe& pe) {
     return SignedPe::contentsOf(toData(fields.next(0xA0)->encoding));
 }
 
+// The legacy RSA form of a signature over authenticated attributes (the [0]
+// element as encoded in a SignerInfo): PKCS#1 v1.5 over the bare digest of
+// the attributes as a SET, without a DigestInfo. `change` alters the digest
+// before signing, and `digestOverride` signs another algorithm's digest.
+Data bareSignature(const Data& authenticated, const std::string& keyFile, const EVP_MD* digest, bool change = false,
+                   const EVP_MD* digestOverride = nullptr) {
+    Data set = authenticated;
+    set[0] = 0x31;
+    const EVP_MD* used = digestOverride != nullptr ? digestOverride : digest;
+    Data hash(static_cast<std::size_t>(EVP_MD_get_size(used)));
+    unsigned int hashLength = 0;
+    EVP_Digest(set.data(), set.size(), hash.data(), &hashLength, used, nullptr);
+    if (change) {
+        hash[0] ^= 0x01;
+    }
+    std::FILE* file = std::fopen(fixturePath("pki/" + keyFile).c_str(), "r");
+    EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key, nullptr);
+    EVP_PKEY_sign_init(context);
+    EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING);
+    std::size_t length = 0;
+    EVP_PKEY_sign(context, nullptr, &length, hash.data(), hash.size());
+    Data signature(length);
+    EVP_PKEY_sign(context, signature.data(), &length, hash.data(), hash.size());
+    EVP_PKEY_CTX_free(context);
+    EVP_PKEY_free(key);
+    signature.resize(length);
+    return der(0x04, signature);
+}
+
+const EVP_MD* digestNamedBy(const Data& algorithmIdentifier) {
+    const unsigned char* cursor = algorithmIdentifier.data();
+    X509_ALGOR* algorithm = d2i_X509_ALGOR(nullptr, &cursor, static_cast<long>(algorithmIdentifier.size()));
+    const EVP_MD* digest = EVP_get_digestbyobj(algorithm->algorithm);
+    X509_ALGOR_free(algorithm);
+    return digest;
+}
+
+// A fixture whose primary signer carries a countersignature made with the
+// time-stamp authority's key, with that countersignature re-signed in the
+// legacy form.
+const char* const countersigned = "pe/trust-expired-countersig-sha1-in-validity.exe";
+
+Data withLegacyCountersignature(bool change, const EVP_MD* digestOverride = nullptr) {
+    SignedPe pe = SignedPe::load(countersigned);
+    const auto attributes = authenticode::der::readElement(pe.unauthenticated);
+    const auto attribute = authenticode::der::readElement(attributes->contents);
+    authenticode::der::Reader attributeFields(attribute->contents);
+    const Data type = toData(attributeFields.next()->encoding);
+    const auto values = attributeFields.next();
+    const auto signerInfo = authenticode::der::readElement(values->contents);
+    authenticode::der::Reader fields(signerInfo->contents);
+    std::vector<Data> parts;
+    while (!fields.atEnd()) {
+        parts.push_back(toData(fields.next()->encoding));
+    }
+    // version, issuerAndSerialNumber, digestAlgorithm, [0] attributes,
+    // digestEncryptionAlgorithm, encryptedDigest
+    parts[5] = bareSignature(parts[3], "tsa.key", digestNamedBy(parts[2]), change, digestOverride);
+    pe.unauthenticated = der(0xA1, der(0x30, concat({type, der(0x31, der(0x30, concat(parts)))})));
+    return pe.file();
+}
+
 struct Case {
     const char* name;
     std::function<Data()> make;
@@ -128,6 +199,23 @@ const Case cases[] = {
          return pe.file(pe.signedData(der(0x31, concat({broken.signerInfo(), pe.signerInfo()}))));
      },
      Reason::SignerSignatureInvalid, "a good second signer does not rescue a bad first one"},
+    {"legacy_countersignature_bare_sha1",
+     [] { return withLegacyCountersignature(false); },
+     Reason::Trusted, "old VeriSign/Symantec form: the bare SHA-1 digest, no DigestInfo"},
+    {"legacy_countersignature_over_other_data",
+     [] { return withLegacyCountersignature(true); },
+     Reason::CounterSignatureInvalid, "the bare digest must be the attributes' digest"},
+    {"legacy_countersignature_digest_of_another_length",
+     [] { return withLegacyCountersignature(false, EVP_sha256()); },
+     Reason::CounterSignatureInvalid, "a SHA-256 digest where the algorithm says SHA-1"},
+    {"bare_digest_primary_signature",
+     [] {
+         SignedPe pe = SignedPe::load(countersigned);
+         pe.signature = bareSignature(pe.authenticated, "leaf-expired.key", digestNamedBy(pe.digestAlgorithm));
+         pe.unauthenticated.clear();
+         return pe.file();
+     },
+     Reason::SignerSignatureInvalid, "the legacy form is accepted for countersignatures only"},
 };
 
 class SignatureForms : public ::testing::TestWithParam<Case> {};
