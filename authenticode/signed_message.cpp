@@ -1,10 +1,12 @@
 #include "authenticode/signed_message.h"
 
 #include <climits>
+#include <iterator>
 #include <initializer_list>
 #include <vector>
 
 #include "authenticode/asn1_view.h"
+#include "authenticode/openssl_ptr.h"
 #include "authenticode/der.h"
 #include "authenticode/oids.h"
 
@@ -41,16 +43,116 @@ void appendElement(std::vector<std::uint8_t>& out, std::uint8_t tag, std::initia
     }
 }
 
-// The same ContentInfo with only X.509 certificates in the SignedData's
-// certificates field, or nothing when it has no other kind or is not
-// ContentInfo(SignedData) at all (the decoder then judges it as it is).
+// The certificates field with only its X.509 certificates, or nothing when
+// it holds no other kind.
 //
 // CMS lets that field carry attribute certificates ([1], [2]) and other
 // formats ([3]) beside X.509 certificates; Microsoft's time-stamp tokens carry
 // a version 1 attribute certificate there. The Windows verifier skips them,
 // but OpenSSL's PKCS#7 decoder rejects the whole message. No signature covers
 // the field, so dropping them changes nothing that is verified.
-std::optional<std::vector<std::uint8_t>> withX509CertificatesOnly(Bytes der) {
+std::optional<std::vector<std::uint8_t>> onlyX509Certificates(const der::Element& certificates) {
+    std::vector<std::uint8_t> kept;
+    bool dropped = false;
+    for (der::Reader choices(certificates.contents); !choices.atEnd();) {
+        const auto choice = choices.next();
+        if (!choice) {
+            return std::nullopt;
+        }
+        if (choice->tag == der::tagSequence) {
+            kept.insert(kept.end(), choice->encoding.begin(), choice->encoding.end());
+        } else {
+            dropped = true;
+        }
+    }
+    if (!dropped) {
+        return std::nullopt;
+    }
+    std::vector<std::uint8_t> out;
+    appendElement(out, der::tagContext0, {Bytes(kept)});
+    return out;
+}
+
+// The issuerAndSerialNumber of the certificate among `certificates` (the
+// contents of the certificates field) whose subject key identifier is `key`.
+std::optional<std::vector<std::uint8_t>> issuerAndSerialFor(Bytes certificates, Bytes key) {
+    for (der::Reader choices(certificates); !choices.atEnd();) {
+        const auto choice = choices.next();
+        if (!choice) {
+            return std::nullopt;
+        }
+        if (choice->tag != der::tagSequence || choice->encoding.size() > LONG_MAX) {
+            continue;
+        }
+        const unsigned char* cursor = choice->encoding.data();
+        X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(choice->encoding.size())));
+        const ASN1_OCTET_STRING* identifier = certificate ? X509_get0_subject_key_id(certificate.get()) : nullptr;
+        if (identifier == nullptr || !sameBytes(bytesOf(identifier), key)) {
+            continue;
+        }
+        unsigned char* issuer = nullptr;
+        unsigned char* serial = nullptr;
+        const int issuerLength = i2d_X509_NAME(X509_get_issuer_name(certificate.get()), &issuer);
+        const int serialLength = i2d_ASN1_INTEGER(X509_get0_serialNumber(certificate.get()), &serial);
+        const Asn1BytesPtr ownedIssuer(issuer);
+        const Asn1BytesPtr ownedSerial(serial);
+        if (issuerLength <= 0 || serialLength <= 0) {
+            return std::nullopt;
+        }
+        std::vector<std::uint8_t> out;
+        appendElement(out, der::tagSequence,
+                      {Bytes(issuer, static_cast<std::size_t>(issuerLength)),
+                       Bytes(serial, static_cast<std::size_t>(serialLength))});
+        return out;
+    }
+    return std::nullopt;
+}
+
+// The signerInfos field holding only the first signer, the one that
+// decides, named by issuer and serial number when it names its certificate
+// by subject key identifier (a CMS version 3 SignerInfo, which OpenSSL's
+// PKCS#7 decoder cannot read). The identifier only finds the certificate;
+// the signature covers neither it nor the signers after the first. Nothing
+// when neither applies.
+std::optional<std::vector<std::uint8_t>> firstSignerByIssuerAndSerial(const der::Element& signerInfos,
+                                                                      Bytes certificates) {
+    der::Reader signers(signerInfos.contents);
+    const auto first = signers.next(der::tagSequence);
+    if (!first) {
+        return std::nullopt;
+    }
+    const bool othersFollow = !signers.atEnd();
+    std::vector<std::uint8_t> out;
+    der::Reader fields(first->contents);
+    const auto version = fields.next(der::tagInteger);
+    const auto keyIdentifier = fields.next(0x80);  // [0] IMPLICIT SubjectKeyIdentifier
+    // A key identifier that names no certificate here becomes a name that
+    // names none either, so the signer's certificate is reported missing.
+    static constexpr std::uint8_t nobody[] = {der::tagSequence, 0x05, der::tagSequence, 0x00, der::tagInteger, 0x01, 0x00};
+    std::optional<std::vector<std::uint8_t>> issuerAndSerial;
+    if (version && keyIdentifier) {
+        issuerAndSerial = issuerAndSerialFor(certificates, keyIdentifier->contents)
+                              .value_or(std::vector<std::uint8_t>(std::begin(nobody), std::end(nobody)));
+    }
+    if (!issuerAndSerial) {
+        if (!othersFollow) {
+            return std::nullopt;
+        }
+        appendElement(out, der::tagSet, {first->encoding});
+        return out;
+    }
+    static constexpr std::uint8_t version1[] = {der::tagInteger, 0x01, 0x01};
+    std::vector<std::uint8_t> signer;
+    appendElement(signer, der::tagSequence, {Bytes(version1), Bytes(*issuerAndSerial), fields.rest()});
+    appendElement(out, der::tagSet, {Bytes(signer)});
+    return out;
+}
+
+// The same ContentInfo in the shape OpenSSL's PKCS#7 decoder reads, where
+// it differs only in what no signature covers (see the two functions
+// above); nothing when it needs no change or is not ContentInfo(SignedData)
+// at all (the decoder then judges it as it is).
+std::optional<std::vector<std::uint8_t>> readableByDecoder(Bytes der) {
     const auto contentInfo = der::readElement(der);
     if (!contentInfo || contentInfo->tag != der::tagSequence || contentInfo->encoding.size() != der.size()) {
         return std::nullopt;
@@ -67,41 +169,43 @@ std::optional<std::vector<std::uint8_t>> withX509CertificatesOnly(Bytes der) {
         return std::nullopt;
     }
 
-    // version, digestAlgorithms and encapContentInfo come before the
-    // certificates; crls and signerInfos after.
+    // version, digestAlgorithms, encapContentInfo, certificates [0]
+    // OPTIONAL, crls [1] OPTIONAL, signerInfos.
     der::Reader fields(signedData->contents);
+    std::vector<Bytes> parts;
     for (int i = 0; i < 3; ++i) {
-        if (!fields.next()) {
+        const auto field = fields.next();
+        if (!field) {
             return std::nullopt;
         }
+        parts.push_back(field->encoding);
     }
-    const std::size_t certificatesStart = signedData->contents.size() - fields.rest().size();
     const auto certificates = fields.next(der::tagContext0);
-    if (!certificates) {
+    const auto crls = fields.next(der::tagContext1);
+    const auto signerInfos = fields.next(der::tagSet);
+    if (!signerInfos || !fields.atEnd()) {
         return std::nullopt;
     }
-    std::vector<std::uint8_t> kept;
-    bool dropped = false;
-    for (der::Reader choices(certificates->contents); !choices.atEnd();) {
-        const auto choice = choices.next();
-        if (!choice) {
-            return std::nullopt;
-        }
-        if (choice->tag == der::tagSequence) {
-            kept.insert(kept.end(), choice->encoding.begin(), choice->encoding.end());
-        } else {
-            dropped = true;
-        }
-    }
-    if (!dropped) {
+    const auto newCertificates = certificates ? onlyX509Certificates(*certificates) : std::nullopt;
+    const auto newSignerInfos =
+        firstSignerByIssuerAndSerial(*signerInfos, certificates ? certificates->contents : Bytes{});
+    if (!newCertificates && !newSignerInfos) {
         return std::nullopt;
     }
+    if (certificates) {
+        parts.push_back(newCertificates ? Bytes(*newCertificates) : certificates->encoding);
+    }
+    if (crls) {
+        parts.push_back(crls->encoding);
+    }
+    parts.push_back(newSignerInfos ? Bytes(*newSignerInfos) : signerInfos->encoding);
 
-    std::vector<std::uint8_t> newCertificates;
-    appendElement(newCertificates, der::tagContext0, {Bytes(kept)});
+    std::vector<std::uint8_t> body;
+    for (const Bytes part : parts) {
+        body.insert(body.end(), part.begin(), part.end());
+    }
     std::vector<std::uint8_t> newSignedData;
-    appendElement(newSignedData, der::tagSequence,
-                  {signedData->contents.first(certificatesStart), Bytes(newCertificates), fields.rest()});
+    appendElement(newSignedData, der::tagSequence, {Bytes(body)});
     std::vector<std::uint8_t> newExplicit;
     appendElement(newExplicit, der::tagContext0, {Bytes(newSignedData)});
     std::vector<std::uint8_t> newContentInfo;
@@ -112,7 +216,7 @@ std::optional<std::vector<std::uint8_t>> withX509CertificatesOnly(Bytes der) {
 }  // namespace
 
 std::variant<SignedMessage, Reason> decodeSignedMessage(Bytes original) {
-    const auto cleaned = withX509CertificatesOnly(original);
+    const auto cleaned = readableByDecoder(original);
     const Bytes der = cleaned ? Bytes(*cleaned) : original;
     if (der.empty() || der.size() > LONG_MAX) {
         return Reason::MalformedMessage;

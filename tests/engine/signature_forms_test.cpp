@@ -146,6 +146,18 @@ Data withLegacyCountersignature(bool change, const EVP_MD* digestOverride = null
     return pe.file();
 }
 
+// The fixture leaf's subject key identifier, as a SignerInfo names it in CMS
+// version 3: [0] IMPLICIT OCTET STRING.
+Data leafKeyIdentifier(const std::string& certificateFile = "leaf.pem") {
+    std::FILE* file = std::fopen(fixturePath("pki/" + certificateFile).c_str(), "r");
+    X509* certificate = PEM_read_X509(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    const ASN1_OCTET_STRING* identifier = X509_get0_subject_key_id(certificate);
+    const Data value(ASN1_STRING_get0_data(identifier), ASN1_STRING_get0_data(identifier) + ASN1_STRING_length(identifier));
+    X509_free(certificate);
+    return der(0x80, value);
+}
+
 struct Case {
     const char* name;
     std::function<Data()> make;
@@ -199,6 +211,31 @@ const Case cases[] = {
          return pe.file(pe.signedData(der(0x31, concat({broken.signerInfo(), pe.signerInfo()}))));
      },
      Reason::SignerSignatureInvalid, "a good second signer does not rescue a bad first one"},
+    {"signer_named_by_key_identifier",
+     [] {
+         SignedPe pe = SignedPe::load(timestamped);
+         pe.signerVersion = {0x02, 0x01, 0x03};
+         pe.signerId = leafKeyIdentifier();
+         return pe.file();
+     },
+     Reason::Trusted, "CMS version 3 signer: subjectKeyIdentifier instead of issuer and serial"},
+    {"key_identifier_naming_no_certificate",
+     [] {
+         SignedPe pe = SignedPe::load(timestamped);
+         pe.signerVersion = {0x02, 0x01, 0x03};
+         pe.signerId = leafKeyIdentifier("root.pem");
+         return pe.file();
+     },
+     Reason::SignerCertificateMissing, "the root's identifier: no certificate in the signature has it"},
+    {"second_signer_named_by_key_identifier",
+     [] {
+         SignedPe pe = SignedPe::load(timestamped);
+         SignedPe second = pe;
+         second.signerVersion = {0x02, 0x01, 0x03};
+         second.signerId = leafKeyIdentifier();
+         return pe.file(pe.signedData(der(0x31, concat({pe.signerInfo(), second.signerInfo()}))));
+     },
+     Reason::Trusted, "whatever form the signers after the first take"},
     {"legacy_countersignature_bare_sha1",
      [] { return withLegacyCountersignature(false); },
      Reason::Trusted, "old VeriSign/Symantec form: the bare SHA-1 digest, no DigestInfo"},
