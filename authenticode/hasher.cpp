@@ -1,14 +1,28 @@
 #include "authenticode/hasher.h"
 
 #include <algorithm>
+#include <memory>
+#include <span>
 
 namespace authenticode {
 
 namespace {
 
-// Large enough that the calls around each block cost nothing next to hashing
-// it, small enough to keep few pages resident; a multiple of the page size.
-constexpr std::size_t hashBlockSize = std::size_t{2} << 20;
+// Reading a block costs a system call and a copy; hashing it costs far more
+// once it is this large, and a block this small stays in the processor's
+// cache between the copy and the digest (bench/RESULTS.md).
+constexpr std::size_t readBlockSize = std::size_t{256} << 10;
+
+// Below this a range is hashed where it is mapped: its pages are few, and
+// most were touched already when the format's structures were read. MSI
+// streams come as runs of small sectors.
+constexpr std::size_t mappedRangeLimit = std::size_t{64} << 10;
+
+// The one buffer every long range is read into, allocated when first needed.
+std::span<std::uint8_t> readBuffer() {
+    static const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[readBlockSize]);
+    return {buffer.get(), readBlockSize};
+}
 
 }  // namespace
 
@@ -46,16 +60,18 @@ void hashFileRange(const MappedFile& file, std::size_t offset, std::size_t lengt
         hasher.abandon();
         return;
     }
-    file.willReadSequentially(offset, length);
+    if (length < mappedRangeLimit) {
+        hasher.update(*range);
+        return;
+    }
+    const std::span<std::uint8_t> buffer = readBuffer();
     for (std::size_t done = 0; done < length;) {
-        // Blocks end where the file's offset is a multiple of the block size,
-        // so that they meet at page boundaries: every page then lies whole in
-        // one block and is let go with it. Blocks counted from an unaligned
-        // offset would each keep the page they share with the next one.
-        const std::size_t intoBlock = (offset + done) % hashBlockSize;
-        const std::size_t block = std::min(hashBlockSize - intoBlock, length - done);
-        hasher.update(range->subspan(done, block));
-        file.doneWith(offset + done, block);
+        const std::size_t block = std::min(buffer.size(), length - done);
+        if (!file.read(offset + done, buffer.first(block))) {
+            hasher.abandon();
+            return;
+        }
+        hasher.update(Bytes(buffer.data(), block));
         done += block;
     }
 }

@@ -37,9 +37,11 @@ private:
 // The digest of `data` in one go; empty on failure.
 std::vector<std::uint8_t> digestOf(const EVP_MD* algorithm, Bytes data);
 
-// Feeds [offset, offset + length) of the file into the digest, a block at a
-// time, letting each block's pages go once they are hashed so that memory
-// does not grow with the file.
+// Feeds [offset, offset + length) of the file into the digest. A long range
+// is read a block at a time into one buffer that is used again and again,
+// so memory does not grow with the file and no page of it is faulted in; a
+// short one is hashed where it is mapped. A range that is not inside the
+// file, or that the file no longer holds, abandons the digest.
 void hashFileRange(const MappedFile& file, std::size_t offset, std::size_t length, Hasher& hasher);
 
 }  // namespace authenticode

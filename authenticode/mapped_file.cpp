@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <limits>
 
 namespace authenticode {
 
@@ -50,25 +52,50 @@ std::optional<MappedFile> MappedFile::open(const std::string& path) {
     const auto size = static_cast<std::size_t>(info.st_size);
     if (size == 0) {
         ::close(fd);
-        return MappedFile(nullptr, 0);
+        return MappedFile(nullptr, 0, -1);
     }
     void* mapping = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
     if (mapping == MAP_FAILED) {
+        ::close(fd);
         return std::nullopt;
     }
-    return MappedFile(static_cast<const std::uint8_t*>(mapping), size);
+    return MappedFile(static_cast<const std::uint8_t*>(mapping), size, fd);
 }
 
-MappedFile::MappedFile(MappedFile&& other) noexcept : data_(other.data_), size_(other.size_) {
+MappedFile::MappedFile(MappedFile&& other) noexcept
+    : data_(other.data_), size_(other.size_), descriptor_(other.descriptor_) {
     other.data_ = nullptr;
     other.size_ = 0;
+    other.descriptor_ = -1;
 }
 
 MappedFile::~MappedFile() {
     if (data_ != nullptr) {
         ::munmap(const_cast<std::uint8_t*>(data_), size_);
     }
+    if (descriptor_ >= 0) {
+        ::close(descriptor_);
+    }
+}
+
+bool MappedFile::read(std::size_t offset, std::span<std::uint8_t> out) const {
+    if (offset > size_ || out.size() > size_ - offset || descriptor_ < 0 ||
+        size_ > static_cast<std::size_t>(std::numeric_limits<off_t>::max())) {
+        return out.empty() && offset <= size_;
+    }
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t got =
+            ::pread(descriptor_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            return false;  // an error, or the file ends early: it shrank
+        }
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
 }
 
 void MappedFile::willReadSequentially(std::size_t offset, std::size_t length) const {

@@ -1,6 +1,6 @@
-// Hashing a range of a mapped file block by block: the digest is that of the
-// bytes, wherever the range starts and ends, and the file's pages do not
-// stay resident once hashed.
+// Hashing a range of a file block by block: the digest is that of the
+// bytes, wherever the range starts and ends; the file's pages do not stay
+// resident; and a file that no longer holds the range gives no digest.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -69,7 +69,8 @@ void PrintTo(const Range& range, std::ostream* out) { *out << range.offset << "+
 
 class HashFileRange : public testing::TestWithParam<Range> {};
 
-// Starts and ends on and off page and block boundaries (blocks are 2 MiB).
+// Starts and ends on and off page and block boundaries (blocks read are
+// 256 KiB; ranges under 64 KiB are hashed where they are mapped).
 TEST_P(HashFileRange, DigestIsThatOfTheBytes) {
     static const ScratchFile scratch(7 * mib + 123);
     const auto file = MappedFile::open(scratch.path());
@@ -83,7 +84,8 @@ INSTANTIATE_TEST_SUITE_P(Ranges, HashFileRange,
                          testing::Values(Range{0, 0}, Range{0, 1}, Range{0, 7 * mib + 123}, Range{416, 7 * mib - 293},
                                          Range{4095, 2 * mib + 2}, Range{2 * mib - 1, 2}, Range{2 * mib, 2 * mib},
                                          Range{2 * mib + 1, 5 * mib + 122}, Range{7 * mib + 122, 1},
-                                         Range{7 * mib + 123, 0}));
+                                         Range{7 * mib + 123, 0}, Range{100, 64 * 1024 - 1},
+                                         Range{100, 64 * 1024}, Range{256 * 1024 - 1, 256 * 1024 + 2}));
 
 TEST(HashFileRangeBounds, RangePastTheEndGivesNoDigest) {
     const ScratchFile scratch(4096);
@@ -91,6 +93,21 @@ TEST(HashFileRangeBounds, RangePastTheEndGivesNoDigest) {
     ASSERT_TRUE(file);
     EXPECT_TRUE(hashRange(*file, 4000, 97).empty());
     EXPECT_TRUE(hashRange(*file, 4097, 0).empty());
+}
+
+// The file is cut short after it was opened, as by another process while it
+// is verified: reading what it no longer holds fails, and the digest with it.
+TEST(HashFileRangeBounds, FileThatShrankGivesNoDigest) {
+    const ScratchFile scratch(4 * mib);
+    const auto file = MappedFile::open(scratch.path());
+    ASSERT_TRUE(file);
+    std::filesystem::resize_file(scratch.path(), mib);
+    EXPECT_TRUE(hashRange(*file, 0, 4 * mib).empty());
+    EXPECT_TRUE(hashRange(*file, 2 * mib, mib).empty());
+    EXPECT_FALSE(hashRange(*file, 0, mib).empty());
+    std::vector<std::uint8_t> buffer(16);
+    EXPECT_FALSE(file->read(4 * mib - 8, buffer)) << "past the end as opened";
+    EXPECT_FALSE(file->read(SIZE_MAX - 4, buffer)) << "an offset that would overflow";
 }
 
 // The resident size of this process's mappings inside [start, start + size),
@@ -118,8 +135,8 @@ std::size_t residentKiB(const void* start, std::size_t size) {
 }
 
 // Hashing from an offset inside a page, as the image digest of a PE does
-// after the header fields it leaves out. Only the pages at the range's ends
-// may stay; nothing may be left behind at each block boundary.
+// after the header fields it leaves out: a long range is read, not faulted
+// into the mapping, so almost none of it becomes resident.
 TEST(HashFileRangeMemory, HashedPagesDoNotStayResident) {
     const std::size_t size = 64 * mib;
     const ScratchFile scratch(size);
