@@ -68,7 +68,10 @@ std::string chain(const std::optional<ChainFacts>& facts) {
     }
     std::string certificates = "[";
     for (const CertificateFacts& facts_ : facts->certificates) {
-        certificates += (certificates.size() > 1 ? "," : "") + certificate(facts_);
+        if (certificates.size() > 1) {
+            certificates += ',';
+        }
+        certificates += certificate(facts_);
     }
     certificates += "]";
     return Object()
