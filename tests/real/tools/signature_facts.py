@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Print the certificate facts of each signed PE file named on the command line.
+"""Print the certificate facts of each signed file named on the command line:
+PE images, scripts with a signature block, and catalogs (a bare PKCS#7).
 
 The rows of tests/real/files.tsv take their reasons from these facts (signer,
 chain as carried in the signature, digest algorithm, time-stamp kind and time,
@@ -7,6 +8,7 @@ nested signatures), never from what trustcheck answers. Certificates are read
 with the openssl command; the PKCS#7 is walked with the fixture tools' DER
 reader, so a token OpenSSL refuses to decode is still described.
 """
+import base64
 import os
 import struct
 import subprocess
@@ -37,6 +39,33 @@ def certificate_table(data):
         return None
     length = struct.unpack_from("<I", data, offset)[0]
     return data[offset + 8:offset + length]
+
+
+def script_block(data):
+    """The PKCS#7 of a script's signature block, or None. PowerShell writes it
+    as '# ' comment lines, its XML formats as '<!-- ... -->' lines."""
+    text = data.decode("utf-8-sig", "replace")
+    lines = text.splitlines()
+    start = next((i for i, line in enumerate(lines) if "SIG # Begin signature block" in line), None)
+    if start is None:
+        return None
+    body = []
+    for line in lines[start + 1:]:
+        if "SIG # End signature block" in line:
+            break
+        body.append(line.strip().removeprefix("<!--").removesuffix("-->").strip().removeprefix("#").strip())
+    return base64.b64decode("".join(body))
+
+
+def signature_of(data):
+    if data[:2] == b"MZ":
+        return certificate_table(data)
+    block = script_block(data)
+    if block is not None:
+        return block
+    if data[:1] == b"\x30":
+        return data  # a catalog is the signed message itself
+    return None
 
 
 def cert_facts(cert_der):
@@ -205,7 +234,7 @@ def rsa_block(leaf, cs):
 def main():
     for path in sys.argv[1:]:
         data = open(path, "rb").read()
-        p7 = certificate_table(data)
+        p7 = signature_of(data)
         print(f"== {path}")
         if p7 is None:
             print("unsigned")
