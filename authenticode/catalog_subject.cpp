@@ -3,13 +3,11 @@
 #include "authenticode/asn1_view.h"
 #include "authenticode/der.h"
 #include "authenticode/oids.h"
+#include "authenticode/trust_list.h"
 
 namespace authenticode {
 
 namespace {
-
-constexpr std::uint8_t tagUtcTime = 0x17;
-constexpr std::uint8_t tagGeneralizedTime = 0x18;
 
 // ContentInfo { signedData, [0] SignedData { version, digestAlgorithms,
 // ContentInfo { szOID_CTL, ... }, ... } }: only as far as the inner content
@@ -40,51 +38,10 @@ bool isCatalogContentInfo(const der::Element& contentInfo) {
     return contentType && der::isOid(*contentType, oids::bytes(oids::certificateTrustList));
 }
 
-std::optional<der::Element> nextTime(der::Reader& reader) {
-    if (auto time = reader.optional(tagUtcTime)) {
-        return time;
-    }
-    return reader.optional(tagGeneralizedTime);
-}
-
-// CertificateTrustList ::= SEQUENCE {
-//     version           INTEGER DEFAULT v1,
-//     subjectUsage      SEQUENCE OF OBJECT IDENTIFIER,
-//     listIdentifier    OCTET STRING OPTIONAL,
-//     sequenceNumber    INTEGER OPTIONAL,
-//     thisUpdate        UTCTime or GeneralizedTime,
-//     nextUpdate        UTCTime or GeneralizedTime OPTIONAL,
-//     subjectAlgorithm  AlgorithmIdentifier,
-//     trustedSubjects   SEQUENCE OF TrustedSubject OPTIONAL,
-//     extensions        [0] EXPLICIT Extensions OPTIONAL }
+// Well formed down to its top-level fields; what the entries say plays no
+// part in a catalog's own signature.
 bool isTrustList(Bytes encoding) {
-    const auto list = der::readElement(encoding);
-    if (!list || list->tag != der::tagSequence || list->encoding.size() != encoding.size()) {
-        return false;
-    }
-    der::Reader fields(list->contents);
-    fields.optional(der::tagInteger);
-    const auto usage = fields.next(der::tagSequence);
-    if (!usage) {
-        return false;
-    }
-    for (der::Reader usages(usage->contents); !usages.atEnd();) {
-        if (!usages.next(der::tagOid)) {
-            return false;
-        }
-    }
-    fields.optional(der::tagOctetString);
-    fields.optional(der::tagInteger);
-    if (!nextTime(fields)) {
-        return false;
-    }
-    nextTime(fields);
-    if (!fields.next(der::tagSequence)) {
-        return false;
-    }
-    fields.optional(der::tagSequence);
-    fields.optional(der::tagContext0);
-    return fields.atEnd();
+    return readTrustList(encoding).has_value();
 }
 
 }  // namespace

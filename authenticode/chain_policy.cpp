@@ -20,6 +20,7 @@ enum class Failure {
     UntrustedRoot,
     Expired,
     WrongUsage,
+    RootIssuedAfterCutoff,
     CriticalExtension,
     BasicConstraints,
     NameConstraints,
@@ -190,10 +191,27 @@ void checkPolicy(const TrustStore& trust, STACK_OF(X509) * chain, Usage usage, F
     }
 }
 
+// What the root program says about the chain's root: only for a chain that
+// reached a trusted root, as there is nothing to restrict otherwise.
+void checkRootProperties(const TrustStore& trust, STACK_OF(X509) * chain, std::time_t at, Usage usage,
+                         Failures& failures) {
+    const int length = sk_X509_num(chain);
+    if (trust.rootProperties().empty() || length == 0 || failures.test(static_cast<std::size_t>(Failure::Incomplete)) ||
+        failures.test(static_cast<std::size_t>(Failure::UntrustedRoot))) {
+        return;
+    }
+    switch (trust.rootProperties().check(sk_X509_value(chain, length - 1), sk_X509_value(chain, 0), at, usage)) {
+        case Reason::Trusted: break;
+        case Reason::UntrustedRoot: note(failures, Failure::UntrustedRoot); break;
+        case Reason::RootIssuedAfterCutoff: note(failures, Failure::RootIssuedAfterCutoff); break;
+        default: note(failures, Failure::WrongUsage); break;
+    }
+}
+
 Reason reasonFor(const Failures& failures) {
     static constexpr Reason reasons[] = {
         Reason::CertificateSignatureInvalid, Reason::ExplicitlyDistrusted, Reason::ChainIncomplete,
-        Reason::UntrustedRoot, Reason::CertificateExpired, Reason::WrongUsage,
+        Reason::UntrustedRoot, Reason::CertificateExpired, Reason::WrongUsage, Reason::RootIssuedAfterCutoff,
         Reason::UnknownCriticalExtension, Reason::BasicConstraintsViolated, Reason::NameConstraintsViolated,
     };
     static_assert(std::size(reasons) == static_cast<std::size_t>(Failure::Count));
@@ -226,6 +244,7 @@ Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrust
     }
     STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
     checkPolicy(trust, chain, usage, failures);
+    checkRootProperties(trust, chain, at, usage, failures);
     const Reason reason = reasonFor(failures);
     if (record != nullptr) {
         record->checked = true;

@@ -48,6 +48,11 @@ std::int32_t resultCodeFor(Reason reason) {
         case Reason::UntrustedRoot: return code(0x800B0109);               // CERT_E_UNTRUSTEDROOT
         case Reason::CertificateExpired: return code(0x800B0101);          // CERT_E_EXPIRED
         case Reason::WrongUsage: return code(0x800B0110);                  // CERT_E_WRONG_USAGE
+        // Best knowledge: the root program describes the not-before date as
+        // taking the listed usages away from the root for certificates issued
+        // later, which the chain engine reports as a usage the chain is not
+        // valid for.
+        case Reason::RootIssuedAfterCutoff: return code(0x800B0110);       // CERT_E_WRONG_USAGE
         case Reason::UnknownCriticalExtension: return code(0x800B0105);    // CERT_E_CRITICAL
         case Reason::BasicConstraintsViolated: return code(0x80096019);    // TRUST_E_BASIC_CONSTRAINTS
         case Reason::NameConstraintsViolated: return code(0x800B0114);     // CERT_E_INVALID_NAME

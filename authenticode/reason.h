@@ -40,6 +40,7 @@ enum class Reason {
     UntrustedRoot,
     CertificateExpired,
     WrongUsage,
+    RootIssuedAfterCutoff,  // the root's not-before date excludes certificates issued after it
     UnknownCriticalExtension,
     BasicConstraintsViolated,
     NameConstraintsViolated,

@@ -1,5 +1,7 @@
 #include "authenticode/trust_store.h"
 
+#include "authenticode/code_signing_trust.h"
+
 #include <dirent.h>
 #include <sys/stat.h>
 #include <openssl/pem.h>
@@ -131,6 +133,10 @@ std::unique_ptr<TrustStore> TrustStore::loadMachine() {
         trust->loadFile(X509_get_default_cert_file());
     }
     X509_STORE_load_path(trust->store(), directories);
+    if (fileSetting == nullptr && directorySetting == nullptr) {
+        trust->addCodeSigningPlace(codeSigningTrustDirectory());
+    }
+    trust->loadRootProperties();
     return trust;
 }
 
@@ -163,6 +169,32 @@ void TrustStore::loadFile(const char* path) {
             rejectingCopies_.emplace_back(certificate);
         }
     });
+}
+
+void TrustStore::addCodeSigningPlace(const std::string& directory) {
+    DIR* stream = opendir(directory.c_str());
+    if (stream == nullptr) {
+        return;
+    }
+    std::vector<std::string> files;
+    while (const dirent* entry = readdir(stream)) {
+        const std::string_view name = entry->d_name;
+        if (!isHashedName(name) && (name.ends_with(".pem") || name.ends_with(".crt"))) {
+            files.push_back(directory + "/" + entry->d_name);
+        }
+    }
+    closedir(stream);
+    for (const std::string& file : files) {
+        loadFile(file.c_str());
+    }
+    X509_STORE_load_path(store_.get(), directory.c_str());
+    directories_.push_back(directory);
+}
+
+void TrustStore::loadRootProperties() {
+    for (const std::string& directory : directories_) {
+        rootProperties_.loadFile(directory + "/" + rootPropertiesFileName);
+    }
 }
 
 bool TrustStore::distrusts(X509* certificate, Usage usage) const {

@@ -7,13 +7,10 @@
 #include <vector>
 
 #include "authenticode/openssl_ptr.h"
+#include "authenticode/root_properties.h"
+#include "authenticode/usage.h"
 
 namespace authenticode {
-
-enum class Usage {
-    CodeSigning,   // the signer of a file
-    TimeStamping,  // the signer of a time-stamp
-};
 
 class TrustStore {
 public:
@@ -39,15 +36,25 @@ public:
     // meets, which need not be the one that carries the settings.
     bool distrusts(X509* certificate, Usage usage) const;
 
+    // What the store's directories say each root may be trusted for
+    // (root-properties.tsv beside the certificates); empty for most stores.
+    const RootProperties& rootProperties() const { return rootProperties_; }
+
 private:
     TrustStore(X509StorePtr store, std::vector<std::string> directories)
         : store_(std::move(store)), directories_(std::move(directories)) {}
 
     void loadFile(const char* path);
+    // The code-signing-only place (code_signing_trust.h): its hashed entries
+    // are looked up like the machine's, and any other .pem or .crt file in
+    // it is read whole, so that dropping a file in is enough.
+    void addCodeSigningPlace(const std::string& directory);
+    void loadRootProperties();
 
     X509StorePtr store_;
     std::vector<std::string> directories_;
     std::vector<X509Ptr> rejectingCopies_;  // from the bundle file
+    RootProperties rootProperties_;
 };
 
 }  // namespace authenticode
