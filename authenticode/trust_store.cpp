@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <openssl/pem.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -105,12 +106,20 @@ void forEachCertificateIn(const std::string& path, Visit visit) {
 }  // namespace
 
 std::unique_ptr<TrustStore> TrustStore::loadMachine() {
+    const char* fileSetting = trustedEnvironment(X509_get_default_cert_file_env());
+    const char* directorySetting = trustedEnvironment(X509_get_default_cert_dir_env());
+    // Either setting means the caller chooses every root: the code-signing
+    // place then counts only where SSL_CERT_DIR names it.
+    const bool chosen = fileSetting != nullptr || directorySetting != nullptr;
+    return load(fileSetting, directorySetting, chosen ? nullptr : codeSigningTrustDirectory());
+}
+
+std::unique_ptr<TrustStore> TrustStore::load(const char* fileSetting, const char* directorySetting,
+                                             const char* codeSigningPlace) {
     X509StorePtr store(X509_STORE_new());
     if (!store) {
         return nullptr;
     }
-    const char* fileSetting = trustedEnvironment(X509_get_default_cert_file_env());
-    const char* directorySetting = trustedEnvironment(X509_get_default_cert_dir_env());
     const char* directories = directorySetting != nullptr ? directorySetting : X509_get_default_cert_dir();
 
     std::unique_ptr<TrustStore> trust(new TrustStore(std::move(store), splitDirectories(directories)));
@@ -133,8 +142,15 @@ std::unique_ptr<TrustStore> TrustStore::loadMachine() {
         trust->loadFile(X509_get_default_cert_file());
     }
     X509_STORE_load_path(trust->store(), directories);
-    if (fileSetting == nullptr && directorySetting == nullptr) {
-        trust->addCodeSigningPlace(codeSigningTrustDirectory());
+    // The code-signing place named in SSL_CERT_DIR is read as it would be by
+    // default, loose files included.
+    for (const std::string& directory : splitDirectories(directories)) {
+        if (sameFile(directory, codeSigningTrustDirectory())) {
+            trust->loadLooseFiles(directory);
+        }
+    }
+    if (codeSigningPlace != nullptr) {
+        trust->addCodeSigningPlace(codeSigningPlace);
     }
     trust->loadRootProperties();
     return trust;
@@ -171,7 +187,7 @@ void TrustStore::loadFile(const char* path) {
     });
 }
 
-void TrustStore::addCodeSigningPlace(const std::string& directory) {
+void TrustStore::loadLooseFiles(const std::string& directory) {
     DIR* stream = opendir(directory.c_str());
     if (stream == nullptr) {
         return;
@@ -184,9 +200,16 @@ void TrustStore::addCodeSigningPlace(const std::string& directory) {
         }
     }
     closedir(stream);
+    // Sorted, so that which copy of a certificate the store keeps does not
+    // depend on the order the file system lists them in.
+    std::sort(files.begin(), files.end());
     for (const std::string& file : files) {
         loadFile(file.c_str());
     }
+}
+
+void TrustStore::addCodeSigningPlace(const std::string& directory) {
+    loadLooseFiles(directory);
     X509_STORE_load_path(store_.get(), directory.c_str());
     directories_.push_back(directory);
 }

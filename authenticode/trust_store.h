@@ -20,7 +20,16 @@ public:
     // ones. When the directory holds hashed entries the default bundle, which
     // carries the same certificates, is not parsed: a lookup costs less than
     // reading every root. Null only if the store cannot be created.
+    // Beside them, unless either setting is made, the code-signing-only
+    // place (code_signing_trust.h), and in every directory the per-root
+    // properties a root-program import wrote (root_properties.h).
     static std::unique_ptr<TrustStore> loadMachine();
+
+    // The same from explicit sources: OpenSSL's two settings (null when not
+    // made) and the code-signing place (null for none). For tests, which
+    // cannot write to the machine's places.
+    static std::unique_ptr<TrustStore> load(const char* fileSetting, const char* directorySetting,
+                                            const char* codeSigningPlace);
 
     // The same store, loaded once per process and kept: a process that
     // verifies many files reads the store once. It is loaded again only if
@@ -45,10 +54,11 @@ private:
         : store_(std::move(store)), directories_(std::move(directories)) {}
 
     void loadFile(const char* path);
-    // The code-signing-only place (code_signing_trust.h): its hashed entries
-    // are looked up like the machine's, and any other .pem or .crt file in
-    // it is read whole, so that dropping a file in is enough.
+    // The code-signing-only place: its hashed entries are looked up like
+    // the machine's, and any other .pem or .crt file in it is read whole
+    // (loadLooseFiles), so that dropping a file in is enough.
     void addCodeSigningPlace(const std::string& directory);
+    void loadLooseFiles(const std::string& directory);
     void loadRootProperties();
 
     X509StorePtr store_;

@@ -46,6 +46,9 @@ Words wordsFor(Reason reason) {
         case Reason::CertificateExpired:
             return {"certificate_expired", "a certificate was not valid at the time it was checked for"};
         case Reason::WrongUsage: return {"wrong_usage", "a certificate is not valid for this use"};
+        case Reason::RootIssuedAfterCutoff:
+            return {"root_issued_after_cutoff",
+                    "the root is not trusted for this use of certificates issued after its not-before date"};
         case Reason::UnknownCriticalExtension:
             return {"unknown_critical_extension", "a certificate has a critical extension that is not understood"};
         case Reason::BasicConstraintsViolated:

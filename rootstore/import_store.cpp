@@ -217,9 +217,13 @@ ImportOutcome importStore(const ImportRequest& request) {
             continue;
         }
         RootRestrictions restrictions = entry.restrictions;
-        if (legacy.contains(entry.thumbprint) && restrictions.disabledAt) {
-            // Windows still trusts these whatever the list says.
+        if (legacy.contains(entry.thumbprint) && (restrictions.disabledAt || restrictions.notBefore)) {
+            // Windows keeps these in its built-in store whatever the list
+            // says of their dates, so that files signed under them years
+            // ago still verify; what they are trusted for stays as listed.
             restrictions.disabledAt.reset();
+            restrictions.notBefore.reset();
+            restrictions.notBeforeUsages.reset();
             ++summary.legacyAdded;
         }
         roots.emplace_back(found->second, std::move(restrictions));

@@ -152,6 +152,12 @@ std::variant<RootRestrictions, std::string> restrictionsOf(const authenticode::T
         if (!value) {
             return "property " + std::to_string(*id) + " is not one octet string";
         }
+        // Microsoft's list carries some dates as empty octet strings: a date
+        // that is not there, as Windows reads it (it takes a date only when
+        // it is FILETIME-sized).
+        if (value->empty() && (*id == disallowedFiletime || *id == notBeforeFiletime)) {
+            continue;
+        }
         bool readable = true;
         switch (*id) {
             case enhancedKeyUsage:
