@@ -4,6 +4,7 @@
 
 #include <bitset>
 
+#include "authenticode/alternative_chain.h"
 #include "authenticode/asn1_view.h"
 #include "authenticode/oids.h"
 
@@ -192,19 +193,20 @@ void checkPolicy(const TrustStore& trust, STACK_OF(X509) * chain, Usage usage, F
 }
 
 // What the root program says about the chain's root: only for a chain that
-// reached a trusted root, as there is nothing to restrict otherwise.
-void checkRootProperties(const TrustStore& trust, STACK_OF(X509) * chain, std::time_t at, Usage usage,
+// reached a trusted root, as there is nothing to restrict otherwise. True
+// when it took trust away.
+bool checkRootProperties(const TrustStore& trust, STACK_OF(X509) * chain, std::time_t at, Usage usage,
                          Failures& failures) {
     const int length = sk_X509_num(chain);
     if (trust.rootProperties().empty() || length == 0 || failures.test(static_cast<std::size_t>(Failure::Incomplete)) ||
         failures.test(static_cast<std::size_t>(Failure::UntrustedRoot))) {
-        return;
+        return false;
     }
     switch (trust.rootProperties().check(sk_X509_value(chain, length - 1), sk_X509_value(chain, 0), at, usage)) {
-        case Reason::Trusted: break;
-        case Reason::UntrustedRoot: note(failures, Failure::UntrustedRoot); break;
-        case Reason::RootIssuedAfterCutoff: note(failures, Failure::RootIssuedAfterCutoff); break;
-        default: note(failures, Failure::WrongUsage); break;
+        case Reason::Trusted: return false;
+        case Reason::UntrustedRoot: note(failures, Failure::UntrustedRoot); return true;
+        case Reason::RootIssuedAfterCutoff: note(failures, Failure::RootIssuedAfterCutoff); return true;
+        default: note(failures, Failure::WrongUsage); return true;
     }
 }
 
@@ -225,11 +227,20 @@ Reason reasonFor(const Failures& failures) {
 
 }  // namespace
 
-Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
-                   ChainRecord* record) {
+namespace {
+
+// One chain as OpenSSL builds it, checked; with `issuers`, built against
+// those instead of the whole store. `restrictedRoot` is set to the root when
+// the root program's properties of it took trust away.
+Reason checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
+                     STACK_OF(X509) * issuers, ChainRecord* record, X509Ptr& restrictedRoot) {
+    restrictedRoot.reset();
     X509StoreContextPtr context(X509_STORE_CTX_new());
     if (!context || leaf == nullptr || X509_STORE_CTX_init(context.get(), trust.store(), leaf, untrusted) != 1) {
         return Reason::SystemError;
+    }
+    if (issuers != nullptr) {
+        X509_STORE_CTX_set0_trusted_stack(context.get(), issuers);
     }
     Failures failures;
     X509_STORE_CTX_set_ex_data(context.get(), failuresIndex(), &failures);
@@ -244,15 +255,46 @@ Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrust
     }
     STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
     checkPolicy(trust, chain, usage, failures);
-    checkRootProperties(trust, chain, at, usage, failures);
+    if (checkRootProperties(trust, chain, at, usage, failures) && X509_up_ref(sk_X509_value(chain, sk_X509_num(chain) - 1)) == 1) {
+        restrictedRoot.reset(sk_X509_value(chain, sk_X509_num(chain) - 1));
+    }
     const Reason reason = reasonFor(failures);
     if (record != nullptr) {
         record->checked = true;
         record->at = at;
         record->reason = reason;
+        record->certificates.clear();
         for (int i = 0; i < sk_X509_num(chain); ++i) {
             record->certificates.push_back(keepCertificate(sk_X509_value(chain, i)));
         }
+    }
+    return reason;
+}
+
+}  // namespace
+
+Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
+                   ChainRecord* record) {
+    X509Ptr restricted;
+    const Reason reason = checkOneChain(trust, leaf, untrusted, at, usage, nullptr, record, restricted);
+    if (!restricted) {
+        return reason;
+    }
+    // Windows picks, among the chains it can build, one that meets the
+    // usage; OpenSSL stops at the first, which ends at the stored root of
+    // the issuer's name. When the root program restricts that root, the
+    // certificates the signature carries may still lead elsewhere (a
+    // cross-certificate to an older root trusted for the usage): that chain
+    // is taken if it holds.
+    const CertificateStackPtr issuers = issuersAvoiding(trust.store(), leaf, untrusted, restricted.get());
+    ChainRecord alternative;
+    X509Ptr alsoRestricted;
+    if (issuers && checkOneChain(trust, leaf, untrusted, at, usage, issuers.get(),
+                                 record != nullptr ? &alternative : nullptr, alsoRestricted) == Reason::Trusted) {
+        if (record != nullptr) {
+            *record = std::move(alternative);
+        }
+        return Reason::Trusted;
     }
     return reason;
 }
