@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -212,5 +213,284 @@ TEST(ChainPolicy, PrecedenceWhenFailuresCoincide) {
     EXPECT_EQ(verify(*trusting, weakExpired, {}), Reason::CertificateSignatureInvalid) << "weak key before expired";
     EXPECT_EQ(verify(*trusting, serverLeafExpired, {}), Reason::CertificateExpired) << "expired before wrong usage";
 }
+
+namespace root_program {
+
+using authenticode::RootRestrictions;
+
+constexpr std::time_t year2019 = 1546300800;
+constexpr std::time_t year2021 = 1609459200;
+constexpr std::time_t year2024 = 1704067200;
+constexpr std::time_t year2025 = 1735689600;
+
+authenticode::Thumbprint thumbprintOf(X509* certificate) {
+    authenticode::Thumbprint thumbprint{};
+    unsigned int length = 0;
+    X509_digest(certificate, EVP_sha1(), thumbprint.data(), &length);
+    return thumbprint;
+}
+
+std::filesystem::path freshDirectory(const std::string& name) {
+    const auto directory = std::filesystem::temp_directory_path() / "trustcheck-root-program" / name;
+    std::filesystem::remove_all(directory);
+    std::filesystem::create_directories(directory);
+    return directory;
+}
+
+void writeText(const std::filesystem::path& path, const std::string& text) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr) << path;
+    std::fputs(text.c_str(), file);
+    std::fclose(file);
+}
+
+void writeCertificates(const std::filesystem::path& path, const std::vector<X509*>& certificates) {
+    std::FILE* file = std::fopen(path.c_str(), "w");
+    ASSERT_NE(file, nullptr) << path;
+    for (X509* certificate : certificates) {
+        PEM_write_X509_AUX(file, certificate);
+    }
+    std::fclose(file);
+}
+
+// The roots in a bundle, and beside them, in the store directory, the
+// properties file a root-program import writes.
+std::unique_ptr<authenticode::TrustStore> storeWithProperties(const std::vector<X509*>& roots,
+                                                              const std::string& properties) {
+    const auto directory = freshDirectory("properties");
+    writeCertificates(directory / "roots.pem", roots);
+    std::filesystem::create_directories(directory / "store");
+    writeText(directory / "store" / authenticode::rootPropertiesFileName, properties);
+    return authenticode::TrustStore::load((directory / "roots.pem").c_str(), (directory / "store").c_str(), nullptr);
+}
+
+Reason verifyAt(const authenticode::TrustStore& trust, const Issued& leaf, const std::vector<const Issued*>& untrusted,
+                std::time_t at, Usage usage = Usage::CodeSigning) {
+    authenticode::CertificateStackPtr stack(sk_X509_new_null());
+    for (const Issued* certificate : untrusted) {
+        X509_up_ref(certificate->certificate.get());
+        sk_X509_push(stack.get(), certificate->certificate.get());
+    }
+    return authenticode::verifyChain(trust, leaf.certificate.get(), stack.get(), at, usage);
+}
+
+RootRestrictions usages(std::vector<std::string> oids) {
+    RootRestrictions restrictions;
+    restrictions.usages = std::move(oids);
+    return restrictions;
+}
+
+const std::string codeSigning = "1.3.6.1.5.5.7.3.3";
+const std::string timeStamping = "1.3.6.1.5.5.7.3.8";
+const std::string serverAuth = "1.3.6.1.5.5.7.3.1";
+
+// Every property of a root, on a publisher certified in 2020 and checked at
+// `at`: the time-stamp's time, or now when there is none.
+TEST(RootProperties, EachPropertyDecidesAsOnWindows) {
+    const Issued root = issue("Listed root", nullptr, caExtensions);
+    const Issued publisher = issue("Publisher", &root, leafExtensions);
+    const Issued stamper = issue("Stamper", &root, {{NID_ext_key_usage, "critical,timeStamping"}});
+
+    const auto disallowing = [](std::vector<std::string> oids) {
+        RootRestrictions restrictions;
+        restrictions.disallowedUsages = std::move(oids);
+        return restrictions;
+    };
+    const auto disabledAt = [](std::time_t when) {
+        RootRestrictions restrictions;
+        restrictions.disabledAt = when;
+        return restrictions;
+    };
+    const auto notBefore = [](std::time_t when, std::optional<std::vector<std::string>> oids) {
+        RootRestrictions restrictions;
+        restrictions.notBefore = when;
+        restrictions.notBeforeUsages = std::move(oids);
+        return restrictions;
+    };
+
+    const struct {
+        std::optional<RootRestrictions> restrictions;  // none: the root is not in the file
+        const Issued& leaf;
+        Usage usage;
+        std::time_t at;
+        Reason expected;
+        const char* note;
+    } rows[] = {
+        {std::nullopt, publisher, Usage::CodeSigning, year2030, Reason::Trusted, "a root the file does not name"},
+        {RootRestrictions{}, publisher, Usage::CodeSigning, year2030, Reason::Trusted, "no usage property: every usage"},
+        {usages({codeSigning}), publisher, Usage::CodeSigning, year2030, Reason::Trusted, "code signing listed"},
+        {usages({serverAuth}), publisher, Usage::CodeSigning, year2030, Reason::WrongUsage,
+         "trusted for TLS only: 0x800B0110"},
+        {usages({"2.5.29.37.0"}), publisher, Usage::CodeSigning, year2030, Reason::Trusted, "the any usage"},
+        {usages({}), publisher, Usage::CodeSigning, year2030, Reason::WrongUsage, "an empty list: no usage at all"},
+        {usages({codeSigning}), stamper, Usage::TimeStamping, year2030, Reason::WrongUsage,
+         "a time-stamp authority's root must be trusted for time stamping"},
+        {usages({serverAuth, timeStamping}), stamper, Usage::TimeStamping, year2030, Reason::Trusted,
+         "time stamping listed"},
+        {disallowing({codeSigning}), publisher, Usage::CodeSigning, year2030, Reason::WrongUsage,
+         "code signing disallowed"},
+        {disallowing({timeStamping}), publisher, Usage::CodeSigning, year2030, Reason::Trusted,
+         "another usage disallowed"},
+        {disabledAt(year2025), publisher, Usage::CodeSigning, year2030, Reason::UntrustedRoot,
+         "disabled before the signature's time: a root that is not trusted"},
+        {disabledAt(year2025), publisher, Usage::CodeSigning, year2024, Reason::Trusted,
+         "time-stamped before the disabled date"},
+        {disabledAt(year2025), stamper, Usage::TimeStamping, year2030, Reason::UntrustedRoot,
+         "the disabled date holds for time-stamp authorities too"},
+        {notBefore(year2019, std::nullopt), publisher, Usage::CodeSigning, year2030, Reason::RootIssuedAfterCutoff,
+         "publisher certified after the not-before date, for every usage"},
+        {notBefore(year2019, std::vector<std::string>{codeSigning}), publisher, Usage::CodeSigning, year2030,
+         Reason::RootIssuedAfterCutoff, "the not-before date applies to code signing"},
+        {notBefore(year2019, std::vector<std::string>{serverAuth}), publisher, Usage::CodeSigning, year2030,
+         Reason::Trusted, "the not-before date applies to TLS only"},
+        {notBefore(year2021, std::nullopt), publisher, Usage::CodeSigning, year2030, Reason::Trusted,
+         "publisher certified before the not-before date"},
+    };
+    for (const auto& row : rows) {
+        std::string properties = "# a comment line\n";
+        if (row.restrictions) {
+            properties += authenticode::formatRootProperties(thumbprintOf(root.certificate.get()), *row.restrictions) + "\n";
+        }
+        const auto trust = storeWithProperties({root.certificate.get()}, properties);
+        ASSERT_NE(trust, nullptr);
+        EXPECT_EQ(verifyAt(*trust, row.leaf, {}, row.at, row.usage), row.expected) << row.note;
+    }
+    EXPECT_EQ(authenticode::resultCodeFor(Reason::RootIssuedAfterCutoff), static_cast<std::int32_t>(0x800B0110));
+}
+
+// The properties file is the administrator's, but a line that cannot be read
+// must not lift a restriction: such a root is trusted for nothing.
+TEST(RootProperties, LinesThatDoNotReadRestrictMore) {
+    const Issued root = issue("Listed root", nullptr, caExtensions);
+    const Issued publisher = issue("Publisher", &root, leafExtensions);
+    const std::string thumbprint = authenticode::formatRootProperties(thumbprintOf(root.certificate.get()), {}).substr(0, 40);
+    const struct {
+        std::string line;
+        Reason expected;
+        const char* note;
+    } rows[] = {
+        {thumbprint + "\tany\t-\t-\t-\tany\tname", Reason::Trusted, "well formed, no restriction"},
+        {thumbprint + "\tany\t-\t-\t-\tany\tname\r", Reason::Trusted, "a CRLF line end"},
+        {thumbprint + "\tany\t-\t-\t-\tany", Reason::WrongUsage, "a field missing"},
+        {thumbprint + "\tcode signing\t-\t-\t-\tany\tname", Reason::WrongUsage, "a usage that is not an OID"},
+        {thumbprint + "\tany\t-\t2025-13-01T00:00:00Z\t-\tany\tname", Reason::WrongUsage, "a date that is not one"},
+        {thumbprint + "\tany\t-\t2025-01-01\t-\tany\tname", Reason::WrongUsage, "a date without its time"},
+        {thumbprint.substr(0, 38) + "\tserverAuth", Reason::Trusted, "a short thumbprint names no root"},
+    };
+    for (const auto& row : rows) {
+        const auto trust = storeWithProperties({root.certificate.get()}, row.line + "\n");
+        ASSERT_NE(trust, nullptr);
+        EXPECT_EQ(verifyAt(*trust, publisher, {}, year2030), row.expected) << row.note;
+    }
+}
+
+// A cross-certificate the signature carries leads from a root the program
+// restricts to one it trusts: Windows takes that chain, and so must we.
+TEST(RootProperties, ARestrictedRootIsPassedByACarriedCrossCertificate) {
+    const Issued oldRoot = issue("Old root", nullptr, caExtensions);
+    const Issued newRoot = issue("New root", nullptr, caExtensions);
+    const Issued ca = issue("CA", &newRoot, caExtensions);
+    const Issued publisher = issue("Publisher", &ca, leafExtensions);
+    // The new root's name and key, certified by the old root.
+    Issued cross{authenticode::X509Ptr(X509_dup(newRoot.certificate.get())), nullptr};
+    X509_set_issuer_name(cross.certificate.get(), X509_get_subject_name(oldRoot.certificate.get()));
+    ASN1_INTEGER_set(X509_get_serialNumber(cross.certificate.get()), 4242);
+    X509_sign(cross.certificate.get(), oldRoot.key.get(), EVP_sha256());
+
+    const std::string properties =
+        authenticode::formatRootProperties(thumbprintOf(newRoot.certificate.get()), usages({serverAuth})) + "\n" +
+        authenticode::formatRootProperties(thumbprintOf(oldRoot.certificate.get()), usages({codeSigning})) + "\n";
+    const auto trust = storeWithProperties({newRoot.certificate.get(), oldRoot.certificate.get()}, properties);
+    ASSERT_NE(trust, nullptr);
+    EXPECT_EQ(verifyAt(*trust, publisher, {&ca}, year2030), Reason::WrongUsage) << "no other way than the new root";
+    EXPECT_EQ(verifyAt(*trust, publisher, {&ca, &cross}, year2030), Reason::Trusted) << "through the old root";
+
+    authenticode::ChainRecord record;
+    authenticode::CertificateStackPtr carried(sk_X509_new_null());
+    for (const Issued* certificate : {&ca, static_cast<const Issued*>(&cross)}) {
+        X509_up_ref(certificate->certificate.get());
+        sk_X509_push(carried.get(), certificate->certificate.get());
+    }
+    ASSERT_EQ(authenticode::verifyChain(*trust, publisher.certificate.get(), carried.get(), year2030,
+                                        Usage::CodeSigning, &record),
+              Reason::Trusted);
+    ASSERT_EQ(record.certificates.size(), 4u) << "the trail shows the chain that was taken";
+    EXPECT_EQ(X509_cmp(record.certificates.back().get(), oldRoot.certificate.get()), 0);
+}
+
+// The code-signing-only place: consulted beside the store, loose files and
+// hashed entries alike, trust settings honoured.
+TEST(CodeSigningPlace, TrustsAndDistrustsForCodeSigningOnly) {
+    const Issued root = issue("Publisher root", nullptr, caExtensions);
+    const Issued publisher = issue("Publisher", &root, leafExtensions);
+    const auto withSettings = [&root](int trustNid, int rejectNid) {
+        authenticode::X509Ptr copy(X509_dup(root.certificate.get()));
+        if (trustNid != NID_undef) {
+            X509_add1_trust_object(copy.get(), OBJ_nid2obj(trustNid));
+        }
+        if (rejectNid != NID_undef) {
+            X509_add1_reject_object(copy.get(), OBJ_nid2obj(rejectNid));
+        }
+        return copy;
+    };
+    const auto trustedForCodeSigning = withSettings(NID_code_sign, NID_undef);
+    const auto rejected = withSettings(NID_undef, NID_code_sign);
+    const auto serverOnly = withSettings(NID_server_auth, NID_undef);
+    char hash[16];
+    std::snprintf(hash, sizeof hash, "%08lx", X509_subject_name_hash(root.certificate.get()));
+
+    const struct {
+        X509* inStore;  // in the machine's bundle, or null
+        X509* inPlace;  // in the place, or null
+        std::string name;
+        Reason expected;
+        const char* note;
+    } rows[] = {
+        {nullptr, nullptr, "", Reason::ChainIncomplete, "the root nowhere"},
+        {nullptr, trustedForCodeSigning.get(), "publisher.pem", Reason::Trusted, "trusted for code signing, loose file"},
+        {nullptr, trustedForCodeSigning.get(), std::string(hash) + ".0", Reason::Trusted, "the same, rehashed"},
+        {nullptr, root.certificate.get(), "publisher.crt", Reason::Trusted, "a plain certificate: trusted here"},
+        {nullptr, serverOnly.get(), "publisher.pem", Reason::WrongUsage, "trusted for TLS only"},
+        {root.certificate.get(), rejected.get(), "distrusted.pem", Reason::ExplicitlyDistrusted,
+         "a root of the machine's store distrusted for code signing"},
+        {root.certificate.get(), rejected.get(), std::string(hash) + ".0", Reason::ExplicitlyDistrusted,
+         "the same, rehashed"},
+        {nullptr, trustedForCodeSigning.get(), "publisher.txt", Reason::ChainIncomplete,
+         "other files are not certificates"},
+    };
+    for (const auto& row : rows) {
+        const auto directory = freshDirectory("place");
+        std::filesystem::create_directories(directory / "empty");
+        std::filesystem::create_directories(directory / "place");
+        writeCertificates(directory / "bundle.pem", row.inStore != nullptr ? std::vector<X509*>{row.inStore}
+                                                                           : std::vector<X509*>{});
+        if (row.inPlace != nullptr) {
+            writeCertificates(directory / "place" / row.name, {row.inPlace});
+        }
+        const auto trust = authenticode::TrustStore::load((directory / "bundle.pem").c_str(),
+                                                          (directory / "empty").c_str(),
+                                                          (directory / "place").c_str());
+        ASSERT_NE(trust, nullptr);
+        EXPECT_EQ(verifyAt(*trust, publisher, {}, year2030), row.expected) << row.note;
+    }
+}
+
+TEST(CodeSigningPlace, CarriesRootPropertiesToo) {
+    const Issued root = issue("Publisher root", nullptr, caExtensions);
+    const Issued publisher = issue("Publisher", &root, leafExtensions);
+    const auto directory = freshDirectory("place-properties");
+    std::filesystem::create_directories(directory / "empty");
+    std::filesystem::create_directories(directory / "place");
+    writeCertificates(directory / "place" / "root.pem", {root.certificate.get()});
+    writeText(directory / "place" / authenticode::rootPropertiesFileName,
+              authenticode::formatRootProperties(thumbprintOf(root.certificate.get()), usages({serverAuth})) + "\n");
+    writeCertificates(directory / "bundle.pem", {});
+    const auto trust = authenticode::TrustStore::load((directory / "bundle.pem").c_str(), (directory / "empty").c_str(),
+                                                      (directory / "place").c_str());
+    ASSERT_NE(trust, nullptr);
+    EXPECT_EQ(verifyAt(*trust, publisher, {}, year2030), Reason::WrongUsage);
+}
+
+}  // namespace root_program
 
 }  // namespace
