@@ -12,30 +12,37 @@ namespace {
 // ContentInfo { signedData, [0] SignedData { version, digestAlgorithms,
 // ContentInfo { szOID_CTL, ... }, ... } }: only as far as the inner content
 // type, which is what makes the file a catalog.
-bool isCatalogContentInfo(const der::Element& contentInfo) {
+std::optional<bool> encapsulatesCtl(const der::Element& contentInfo) {
     if (contentInfo.tag != der::tagSequence) {
-        return false;
+        return std::nullopt;
     }
     der::Reader outer(contentInfo.contents);
     const auto type = outer.next(der::tagOid);
     const auto explicitContent = outer.next(der::tagContext0);
     if (!type || !der::isOid(*type, oids::bytes(oids::pkcs7SignedData)) || !explicitContent) {
-        return false;
+        return std::nullopt;
     }
     const auto signedData = der::readElement(explicitContent->contents);
     if (!signedData || signedData->tag != der::tagSequence) {
-        return false;
+        return std::nullopt;
     }
     der::Reader fields(signedData->contents);
     if (!fields.next(der::tagInteger) || !fields.next(der::tagSet)) {
-        return false;
+        return std::nullopt;
     }
     const auto encapsulated = fields.next(der::tagSequence);
     if (!encapsulated) {
-        return false;
+        return std::nullopt;
     }
     const auto contentType = der::Reader(encapsulated->contents).next(der::tagOid);
-    return contentType && der::isOid(*contentType, oids::bytes(oids::certificateTrustList));
+    if (!contentType) {
+        return std::nullopt;
+    }
+    return der::isOid(*contentType, oids::bytes(oids::certificateTrustList));
+}
+
+bool isCatalogContentInfo(const der::Element& contentInfo) {
+    return encapsulatesCtl(contentInfo).value_or(false);
 }
 
 // Well formed down to its top-level fields; what the entries say plays no
@@ -69,6 +76,11 @@ Reason checkCatalogContent(const SignedMessage& message) {
         return Reason::MalformedMessage;
     }
     return Reason::Trusted;
+}
+
+std::optional<bool> encapsulatesTrustList(Bytes der) {
+    const auto contentInfo = der::readElement(der);
+    return contentInfo ? encapsulatesCtl(*contentInfo) : std::nullopt;
 }
 
 }  // namespace authenticode

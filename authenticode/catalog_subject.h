@@ -25,4 +25,9 @@ std::optional<SubjectOrReason> locateCatalogSubject(const MappedFile& file, std:
 // szOID_CTL too), are checked afterwards with every other signature.
 Reason checkCatalogContent(const SignedMessage& message);
 
+// Whether `der` starts a ContentInfo of type signedData, read only as far as
+// its encapsulated content type: nothing when it does not, otherwise whether
+// that type is szOID_CTL. Tells a list of the wrong kind from a damaged one.
+std::optional<bool> encapsulatesTrustList(Bytes der);
+
 }  // namespace authenticode

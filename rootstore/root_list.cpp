@@ -265,6 +265,9 @@ std::optional<Thumbprint> sha1Of(X509* certificate) {
 
 std::variant<RootList, std::string> readRootList(Bytes der, const std::vector<Sha256>& pins,
                                                  const std::vector<X509*>& candidates) {
+    if (authenticode::encapsulatesTrustList(der) == false) {
+        return std::string("the signed content is not a certificate trust list");
+    }
     auto decoded = authenticode::decodeSignedMessage(der);
     if (std::holds_alternative<authenticode::Reason>(decoded)) {
         return std::string("the list is not a signed message (truncated or damaged?)");
