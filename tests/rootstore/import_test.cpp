@@ -15,6 +15,7 @@
 #include "authenticode/root_properties.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"
+#include "../cli/spawn.h"
 #include "rootstore/import_store.h"
 
 namespace {
@@ -260,5 +261,49 @@ TEST(RootListImport, TheVerifierJudgesByTheImportedStore) {
     unsetenv("SSL_CERT_FILE");
     unsetenv("SSL_CERT_DIR");
 }
+
+namespace command {
+
+SpawnResult runImporter(std::vector<std::string> arguments) {
+    SpawnRequest request;
+    request.command = {TRUSTCHECK_ROOTS_COMMAND};
+    request.arguments = std::move(arguments);
+    return spawn(request);
+}
+
+// The installed command pins Microsoft's roots and offers no way to change
+// that: a list signed by anyone else, the tests' own included, is refused.
+TEST(RootListCommand, RefusesListsNotSignedUnderMicrosoftsRoots) {
+    const fs::path input = inputWith("good", "command");
+    const fs::path store = input.parent_path() / "store";
+    const auto result = runImporter({input.string(), store.string()});
+    ASSERT_TRUE(result.exited) << result.failure;
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("pinned"), std::string::npos) << result.err;
+    EXPECT_FALSE(fs::exists(store));
+}
+
+TEST(RootListCommand, UsageErrors) {
+    const struct {
+        std::vector<std::string> arguments;
+        const char* note;
+    } rows[] = {
+        {{}, "no arguments"},
+        {{"in"}, "one folder only"},
+        {{"in", "out", "extra"}, "a third folder"},
+        {{"--max-age", "x", "in", "out"}, "an age that is not a number"},
+        {{"--max-age", "-1", "in", "out"}, "a negative age"},
+        {{"--pin", "00", "in", "out"}, "no option sets the pin"},
+    };
+    for (const auto& row : rows) {
+        const auto result = runImporter(row.arguments);
+        ASSERT_TRUE(result.exited) << row.note;
+        EXPECT_EQ(result.status, 2) << row.note;
+        EXPECT_NE(result.err.find("usage: trustcheck-roots"), std::string::npos) << row.note;
+    }
+}
+
+}  // namespace command
 
 }  // namespace
