@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
 namespace authenticode {
 
@@ -191,47 +190,89 @@ std::optional<std::pair<Thumbprint, RootRestrictions>> parseRootProperties(std::
 }
 
 void RootProperties::loadFile(const std::string& path) {
-    std::ifstream file(path);
-    std::string line;
-    while (std::getline(file, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return;
+    }
+    std::string text;
+    char buffer[65536];
+    while (const std::size_t read = std::fread(buffer, 1, sizeof buffer, file)) {
+        if (text.size() + read > maxFileSize) {
+            // More than any root program holds: not a file to trust by.
+            // Every root is then trusted for nothing, rather than some of
+            // its restrictions silently dropped.
+            text.clear();
+            overflowed_ = true;
+            break;
         }
-        if (line.empty() || line.front() == '#') {
-            continue;
-        }
-        bool thumbprintRead = false;
-        auto parsed = parseRootProperties(line, thumbprintRead);
-        if (parsed) {
-            add(parsed->first, std::move(parsed->second));
-        } else if (thumbprintRead) {
-            const auto thumbprint = readThumbprint(line.substr(0, line.find('\t')));
-            RootRestrictions nothing;
-            nothing.usages.emplace();
-            add(*thumbprint, std::move(nothing));
-        }
+        text.append(buffer, read);
+    }
+    std::fclose(file);
+    if (!text.empty()) {
+        texts_.push_back(std::move(text));
     }
 }
 
-void RootProperties::add(const Thumbprint& thumbprint, RootRestrictions restrictions) {
-    roots_.emplace(thumbprint, std::move(restrictions));
-}
-
-const RootRestrictions* RootProperties::find(X509* root) const {
-    if (roots_.empty() || root == nullptr) {
-        return nullptr;
+std::optional<RootRestrictions> RootProperties::find(X509* root) const {
+    if (texts_.empty() || root == nullptr) {
+        return std::nullopt;
     }
     const auto thumbprint = thumbprintOf(root);
     if (!thumbprint) {
-        return nullptr;
+        return std::nullopt;
     }
-    const auto found = roots_.find(*thumbprint);
-    return found == roots_.end() ? nullptr : &found->second;
+    // Only the line of the root in question is read: a process checks one
+    // or two roots, and the file names hundreds.
+    std::string upper;
+    std::string lower;
+    char digits[3];
+    for (const std::uint8_t byte : *thumbprint) {
+        std::snprintf(digits, sizeof digits, "%02X", byte);
+        upper += digits;
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        lower += digits;
+    }
+    for (const std::string& text : texts_) {
+        const std::string_view all(text);
+        std::optional<std::size_t> first;
+        for (const std::string& name : {upper, lower}) {
+            for (std::size_t at = all.find(name); at != std::string_view::npos; at = all.find(name, at + 1)) {
+                const std::size_t after = at + name.size();
+                const bool lineStart = at == 0 || all[at - 1] == '\n';
+                const bool fieldEnd = after == all.size() || all[after] == '\t' || all[after] == '\n' || all[after] == '\r';
+                if (lineStart && fieldEnd) {
+                    first = std::min(first.value_or(at), at);
+                    break;
+                }
+            }
+        }
+        if (!first) {
+            continue;
+        }
+        std::string_view line = all.substr(*first, all.find('\n', *first) - *first);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        bool thumbprintRead = false;
+        if (auto parsed = parseRootProperties(line, thumbprintRead)) {
+            return std::move(parsed->second);
+        }
+        // A line for this root whose fields do not read: trusted for
+        // nothing, as a restriction that cannot be read must not turn into
+        // no restriction.
+        RootRestrictions nothing;
+        nothing.usages.emplace();
+        return nothing;
+    }
+    return std::nullopt;
 }
 
 Reason RootProperties::check(X509* root, X509* leaf, std::time_t at, Usage usage) const {
-    const RootRestrictions* restrictions = find(root);
-    if (restrictions == nullptr) {
+    if (overflowed_) {
+        return Reason::WrongUsage;
+    }
+    const std::optional<RootRestrictions> restrictions = find(root);
+    if (!restrictions) {
         return Reason::Trusted;
     }
     const char* oid = oidFor(usage);

@@ -8,7 +8,6 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,15 +41,16 @@ using Thumbprint = std::array<std::uint8_t, 20>;  // SHA-1 of the certificate
 
 class RootProperties {
 public:
-    // Adds the roots a properties file names; a root already known keeps what
-    // was read first. A missing file adds nothing. A line whose thumbprint
-    // reads but whose fields do not makes that root trusted for nothing:
-    // a restriction that cannot be read must not turn into no restriction.
+    // Adds a properties file, read when a root is looked up; a root named in
+    // an earlier file keeps what that file says. A missing file adds
+    // nothing. A line whose thumbprint reads but whose fields do not makes
+    // that root trusted for nothing: a restriction that cannot be read must
+    // not turn into no restriction. So does a file too large to be one.
     void loadFile(const std::string& path);
 
-    void add(const Thumbprint& thumbprint, RootRestrictions restrictions);
-    const RootRestrictions* find(X509* root) const;
-    bool empty() const { return roots_.empty(); }
+    // What the first file naming `root` says of it; nothing when none does.
+    std::optional<RootRestrictions> find(X509* root) const;
+    bool empty() const { return texts_.empty() && !overflowed_; }
 
     // The verdict on a chain that otherwise holds, for `usage` at time `at`
     // (the time-stamp's when there is one): Trusted, WrongUsage,
@@ -58,7 +58,11 @@ public:
     Reason check(X509* root, X509* leaf, std::time_t at, Usage usage) const;
 
 private:
-    std::map<Thumbprint, RootRestrictions> roots_;
+    // Far beyond the root program's few hundred lines of about 200 bytes.
+    static constexpr std::size_t maxFileSize = 16u << 20;
+
+    std::vector<std::string> texts_;  // each file's text, in the order given
+    bool overflowed_ = false;
 };
 
 // One line of the file, and reading it back: tab-separated thumbprint (hex),
