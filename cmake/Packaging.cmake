@@ -35,8 +35,11 @@ machine trusts for code signing. It takes one file, prints one line with the
 result code the Windows trust verifier gives for that file and what the code
 means, and returns the verdict as its exit status.
 
-It uses the system's OpenSSL trust store (/etc/ssl/certs) and works offline:
-it fetches nothing and does not check revocation.")
+It uses the system's OpenSSL trust store (/etc/ssl/certs), with roots
+trusted for code signing only in /etc/trustcheck/code-signing, and works
+offline: it fetches nothing and does not check revocation. trustcheck-roots
+builds a store from Microsoft's root program, to judge files as a default
+Windows machine would; trustcheck-inspect explains verdicts.")
 
 # The libraries come from the binary itself, through dpkg-shlibdeps, with the
 # versions it was built against. Without a root certificate store the tool
