@@ -1,28 +1,15 @@
 #include "authenticode/hasher.h"
 
-#include <algorithm>
-#include <memory>
-#include <span>
+#include "authenticode/range_reader.h"
 
 namespace authenticode {
 
 namespace {
 
-// Reading a block costs a system call and a copy; hashing it costs far more
-// once it is this large, and a block this small stays in the processor's
-// cache between the copy and the digest (bench/RESULTS.md).
-constexpr std::size_t readBlockSize = std::size_t{256} << 10;
-
 // Below this a range is hashed where it is mapped: its pages are few, and
 // most were touched already when the format's structures were read. MSI
 // streams come as runs of small sectors.
 constexpr std::size_t mappedRangeLimit = std::size_t{64} << 10;
-
-// The one buffer every long range is read into, allocated when first needed.
-std::span<std::uint8_t> readBuffer() {
-    static const std::unique_ptr<std::uint8_t[]> buffer(new std::uint8_t[readBlockSize]);
-    return {buffer.get(), readBlockSize};
-}
 
 }  // namespace
 
@@ -64,15 +51,10 @@ void hashFileRange(const MappedFile& file, std::size_t offset, std::size_t lengt
         hasher.update(*range);
         return;
     }
-    const std::span<std::uint8_t> buffer = readBuffer();
-    for (std::size_t done = 0; done < length;) {
-        const std::size_t block = std::min(buffer.size(), length - done);
-        if (!file.read(offset + done, buffer.first(block))) {
-            hasher.abandon();
-            return;
-        }
-        hasher.update(Bytes(buffer.data(), block));
-        done += block;
+    // Read, not faulted in: on some machines a page fault costs more than
+    // copying the page (bench/RESULTS.md).
+    if (!readRange(file, offset, length, [&hasher](Bytes block) { hasher.update(block); })) {
+        hasher.abandon();
     }
 }
 

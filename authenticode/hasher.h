@@ -38,9 +38,9 @@ private:
 std::vector<std::uint8_t> digestOf(const EVP_MD* algorithm, Bytes data);
 
 // Feeds [offset, offset + length) of the file into the digest. A long range
-// is read a block at a time into one buffer that is used again and again,
-// so memory does not grow with the file and no page of it is faulted in; a
-// short one is hashed where it is mapped. A range that is not inside the
+// is read a block at a time into buffers that are used again and again
+// (range_reader.h), so memory does not grow with the file and no page of it
+// is faulted in; a short one is hashed where it is mapped. A range that is not inside the
 // file, or that the file no longer holds, abandons the digest.
 void hashFileRange(const MappedFile& file, std::size_t offset, std::size_t length, Hasher& hasher);
 

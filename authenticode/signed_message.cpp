@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "authenticode/asn1_view.h"
+#include "authenticode/certificate_cache.h"
 #include "authenticode/openssl_ptr.h"
 #include "authenticode/der.h"
 #include "authenticode/oids.h"
@@ -43,34 +44,26 @@ void appendElement(std::vector<std::uint8_t>& out, std::uint8_t tag, std::initia
     }
 }
 
-// The certificates field with only its X.509 certificates, or nothing when
-// it holds no other kind.
+// The X.509 certificates of the certificates field, in order, or nothing
+// when the field does not parse (OpenSSL's decoder then judges it).
 //
 // CMS lets that field carry attribute certificates ([1], [2]) and other
 // formats ([3]) beside X.509 certificates; Microsoft's time-stamp tokens carry
 // a version 1 attribute certificate there. The Windows verifier skips them,
 // but OpenSSL's PKCS#7 decoder rejects the whole message. No signature covers
-// the field, so dropping them changes nothing that is verified.
-std::optional<std::vector<std::uint8_t>> onlyX509Certificates(const der::Element& certificates) {
-    std::vector<std::uint8_t> kept;
-    bool dropped = false;
+// the field, so leaving them out changes nothing that is verified.
+std::optional<std::vector<Bytes>> x509Certificates(const der::Element& certificates) {
+    std::vector<Bytes> kept;
     for (der::Reader choices(certificates.contents); !choices.atEnd();) {
         const auto choice = choices.next();
         if (!choice) {
             return std::nullopt;
         }
         if (choice->tag == der::tagSequence) {
-            kept.insert(kept.end(), choice->encoding.begin(), choice->encoding.end());
-        } else {
-            dropped = true;
+            kept.push_back(choice->encoding);
         }
     }
-    if (!dropped) {
-        return std::nullopt;
-    }
-    std::vector<std::uint8_t> out;
-    appendElement(out, der::tagContext0, {Bytes(kept)});
-    return out;
+    return kept;
 }
 
 // The issuerAndSerialNumber of the certificate among `certificates` (the
@@ -81,11 +74,10 @@ std::optional<std::vector<std::uint8_t>> issuerAndSerialFor(Bytes certificates, 
         if (!choice) {
             return std::nullopt;
         }
-        if (choice->tag != der::tagSequence || choice->encoding.size() > LONG_MAX) {
+        if (choice->tag != der::tagSequence) {
             continue;
         }
-        const unsigned char* cursor = choice->encoding.data();
-        X509Ptr certificate(d2i_X509(nullptr, &cursor, static_cast<long>(choice->encoding.size())));
+        const X509Ptr certificate = decodedCertificate(choice->encoding);
         const ASN1_OCTET_STRING* identifier = certificate ? X509_get0_subject_key_id(certificate.get()) : nullptr;
         if (identifier == nullptr || !sameBytes(bytesOf(identifier), key)) {
             continue;
@@ -148,25 +140,35 @@ std::optional<std::vector<std::uint8_t>> firstSignerByIssuerAndSerial(const der:
     return out;
 }
 
+// What OpenSSL's PKCS#7 decoder is given.
+struct DecoderInput {
+    // The ContentInfo to decode, when it differs from the original.
+    std::optional<std::vector<std::uint8_t>> rewritten;
+    // The X.509 certificates taken out of it, in order, to be decoded one at
+    // a time through the cache (certificate_cache.h); nothing when they were
+    // left in.
+    std::optional<std::vector<Bytes>> certificates;
+};
+
 // The same ContentInfo in the shape OpenSSL's PKCS#7 decoder reads, where
-// it differs only in what no signature covers (see the two functions
-// above); nothing when it needs no change or is not ContentInfo(SignedData)
-// at all (the decoder then judges it as it is).
-std::optional<std::vector<std::uint8_t>> readableByDecoder(Bytes der) {
+// it differs only in what no signature covers (see the functions above),
+// and without its certificates, which are decoded one by one. Left as it is
+// when it is not ContentInfo(SignedData) at all: the decoder then judges it.
+DecoderInput readableByDecoder(Bytes der) {
     const auto contentInfo = der::readElement(der);
     if (!contentInfo || contentInfo->tag != der::tagSequence || contentInfo->encoding.size() != der.size()) {
-        return std::nullopt;
+        return {};
     }
     der::Reader info(contentInfo->contents);
     const auto type = info.next(der::tagOid);
     const auto explicitContent = info.next(der::tagContext0);
     if (!type || !explicitContent || !info.atEnd()) {
-        return std::nullopt;
+        return {};
     }
     const auto signedData = der::readElement(explicitContent->contents);
     if (!signedData || signedData->tag != der::tagSequence ||
         signedData->encoding.size() != explicitContent->contents.size()) {
-        return std::nullopt;
+        return {};
     }
 
     // version, digestAlgorithms, encapContentInfo, certificates [0]
@@ -176,7 +178,7 @@ std::optional<std::vector<std::uint8_t>> readableByDecoder(Bytes der) {
     for (int i = 0; i < 3; ++i) {
         const auto field = fields.next();
         if (!field) {
-            return std::nullopt;
+            return {};
         }
         parts.push_back(field->encoding);
     }
@@ -184,16 +186,17 @@ std::optional<std::vector<std::uint8_t>> readableByDecoder(Bytes der) {
     const auto crls = fields.next(der::tagContext1);
     const auto signerInfos = fields.next(der::tagSet);
     if (!signerInfos || !fields.atEnd()) {
-        return std::nullopt;
+        return {};
     }
-    const auto newCertificates = certificates ? onlyX509Certificates(*certificates) : std::nullopt;
+    DecoderInput input;
+    input.certificates = certificates ? x509Certificates(*certificates) : std::nullopt;
     const auto newSignerInfos =
         firstSignerByIssuerAndSerial(*signerInfos, certificates ? certificates->contents : Bytes{});
-    if (!newCertificates && !newSignerInfos) {
-        return std::nullopt;
+    if (!input.certificates && !newSignerInfos) {
+        return {};
     }
-    if (certificates) {
-        parts.push_back(newCertificates ? Bytes(*newCertificates) : certificates->encoding);
+    if (certificates && !input.certificates) {
+        parts.push_back(certificates->encoding);
     }
     if (crls) {
         parts.push_back(crls->encoding);
@@ -208,16 +211,36 @@ std::optional<std::vector<std::uint8_t>> readableByDecoder(Bytes der) {
     appendElement(newSignedData, der::tagSequence, {Bytes(body)});
     std::vector<std::uint8_t> newExplicit;
     appendElement(newExplicit, der::tagContext0, {Bytes(newSignedData)});
-    std::vector<std::uint8_t> newContentInfo;
-    appendElement(newContentInfo, der::tagSequence, {type->encoding, Bytes(newExplicit)});
-    return newContentInfo;
+    input.rewritten.emplace();
+    appendElement(*input.rewritten, der::tagSequence, {type->encoding, Bytes(newExplicit)});
+    return input;
+}
+
+// Puts the certificates taken out before decoding back into the decoded
+// message, in their order. False if one of them does not decode, which
+// makes the message malformed, as it would have been for the decoder.
+bool restoreCertificates(PKCS7_SIGNED& signedData, const std::vector<Bytes>& certificates) {
+    CertificateStackPtr stack(sk_X509_new_null());
+    if (!stack) {
+        return false;
+    }
+    for (const Bytes der : certificates) {
+        X509Ptr certificate = decodedCertificate(der);
+        if (!certificate || sk_X509_push(stack.get(), certificate.get()) <= 0) {
+            return false;
+        }
+        certificate.release();
+    }
+    sk_X509_pop_free(signedData.cert, X509_free);
+    signedData.cert = stack.release();
+    return true;
 }
 
 }  // namespace
 
 std::variant<SignedMessage, Reason> decodeSignedMessage(Bytes original) {
-    const auto cleaned = readableByDecoder(original);
-    const Bytes der = cleaned ? Bytes(*cleaned) : original;
+    const DecoderInput input = readableByDecoder(original);
+    const Bytes der = input.rewritten ? Bytes(*input.rewritten) : original;
     if (der.empty() || der.size() > LONG_MAX) {
         return Reason::MalformedMessage;
     }
@@ -225,6 +248,9 @@ std::variant<SignedMessage, Reason> decodeSignedMessage(Bytes original) {
     Pkcs7Ptr pkcs7(d2i_PKCS7(nullptr, &cursor, static_cast<long>(der.size())));
     if (!pkcs7 || cursor != der.data() + der.size() || !PKCS7_type_is_signed(pkcs7.get()) ||
         pkcs7->d.sign == nullptr) {
+        return Reason::MalformedMessage;
+    }
+    if (input.certificates && !restoreCertificates(*pkcs7->d.sign, *input.certificates)) {
         return Reason::MalformedMessage;
     }
 

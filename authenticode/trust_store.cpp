@@ -226,6 +226,22 @@ bool TrustStore::distrusts(X509* certificate, Usage usage) const {
             return true;
         }
     }
+    return directoriesDistrust(certificate, usage);
+}
+
+bool TrustStore::directoriesDistrust(X509* certificate, Usage usage) const {
+    std::string key(EVP_MAX_MD_SIZE + 1, '\0');
+    unsigned int length = 0;
+    if (X509_digest(certificate, EVP_sha256(), reinterpret_cast<unsigned char*>(key.data()), &length) != 1) {
+        key.clear();
+    } else {
+        key.resize(length);
+        key.push_back(usage == Usage::CodeSigning ? 'c' : 't');
+        const std::lock_guard lock(answersMutex_);
+        if (const auto known = directoryAnswers_.find(key); known != directoryAnswers_.end()) {
+            return known->second;
+        }
+    }
     // In a hashed directory every copy of a subject's certificates sits in
     // <hash>.0, <hash>.1 and so on.
     char hash[16];
@@ -243,6 +259,15 @@ bool TrustStore::distrusts(X509* certificate, Usage usage) const {
                 break;
             }
         }
+    }
+    // Bounded: a run over files from thousands of publishers starts over.
+    constexpr std::size_t maximumAnswers = 4096;
+    if (!key.empty()) {
+        const std::lock_guard lock(answersMutex_);
+        if (directoryAnswers_.size() >= maximumAnswers) {
+            directoryAnswers_.clear();
+        }
+        directoryAnswers_.emplace(std::move(key), distrusted);
     }
     return distrusted;
 }

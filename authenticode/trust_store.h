@@ -2,7 +2,9 @@
 // the certificates its administrator marked as distrusted.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -61,10 +63,18 @@ private:
     void loadLooseFiles(const std::string& directory);
     void loadRootProperties();
 
+    bool directoriesDistrust(X509* certificate, Usage usage) const;
+
     X509StorePtr store_;
     std::vector<std::string> directories_;
     std::vector<X509Ptr> rejectingCopies_;  // from the bundle file
     RootProperties rootProperties_;
+
+    // The directories' answers, by the certificate's SHA-256 and the usage:
+    // a run over many files asks about the same certificates again and
+    // again, and every question opens files.
+    mutable std::mutex answersMutex_;
+    mutable std::map<std::string, bool> directoryAnswers_;
 };
 
 }  // namespace authenticode

@@ -87,6 +87,26 @@ INSTANTIATE_TEST_SUITE_P(Ranges, HashFileRange,
                                          Range{7 * mib + 123, 0}, Range{100, 64 * 1024 - 1},
                                          Range{100, 64 * 1024}, Range{256 * 1024 - 1, 256 * 1024 + 2}));
 
+// From 8 MiB on, a second thread reads blocks ahead into a ring of four: the
+// digest must still see every block once and in order, through many turns of
+// the ring and a last block of any length.
+TEST(HashFileRangeReadAhead, DigestIsThatOfTheBytes) {
+    const ScratchFile scratch(21 * mib + 5);
+    const auto file = MappedFile::open(scratch.path());
+    ASSERT_TRUE(file);
+    const Range ranges[] = {
+        {0, 8 * mib - 1},            // the longest range read on one thread
+        {0, 8 * mib},                // the shortest read ahead, whole blocks only
+        {416, 21 * mib - 411},       // to the file's last byte, a short last block
+        {3 * mib + 7, 9 * mib + 1},  // a last block of one byte
+    };
+    for (const Range& range : ranges) {
+        EXPECT_EQ(hashRange(*file, range.offset, range.length),
+                  authenticode::digestOf(EVP_sha256(), file->bytes().subspan(range.offset, range.length)))
+            << range.offset << "+" << range.length;
+    }
+}
+
 TEST(HashFileRangeBounds, RangePastTheEndGivesNoDigest) {
     const ScratchFile scratch(4096);
     const auto file = MappedFile::open(scratch.path());
@@ -108,6 +128,18 @@ TEST(HashFileRangeBounds, FileThatShrankGivesNoDigest) {
     std::vector<std::uint8_t> buffer(16);
     EXPECT_FALSE(file->read(4 * mib - 8, buffer)) << "past the end as opened";
     EXPECT_FALSE(file->read(SIZE_MAX - 4, buffer)) << "an offset that would overflow";
+}
+
+// The same while a second thread reads ahead: the reader stops at the short
+// read and the digest is abandoned, with no wait for blocks that never come.
+TEST(HashFileRangeBounds, LongRangeOfAFileThatShrankGivesNoDigest) {
+    const ScratchFile scratch(12 * mib);
+    const auto file = MappedFile::open(scratch.path());
+    ASSERT_TRUE(file);
+    std::filesystem::resize_file(scratch.path(), 9 * mib + 3);
+    EXPECT_TRUE(hashRange(*file, 0, 12 * mib).empty());
+    EXPECT_TRUE(hashRange(*file, mib, 10 * mib).empty());
+    EXPECT_FALSE(hashRange(*file, 0, 9 * mib + 3).empty());
 }
 
 // The resident size of this process's mappings inside [start, start + size),
