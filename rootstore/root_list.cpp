@@ -41,14 +41,12 @@ enum Property : unsigned {
 const std::set<unsigned> knownButUnused = {3, 4, 20, 25, 29, 83, 98, 105, 119, 124};
 
 std::string dotted(Bytes oidContents) {
-    const std::vector<std::uint8_t> encoding = [&] {
-        std::vector<std::uint8_t> bytes{0x06, static_cast<std::uint8_t>(oidContents.size())};
-        bytes.insert(bytes.end(), oidContents.begin(), oidContents.end());
-        return bytes;
-    }();
+    // A short-form length only: no usage OID comes near 128 bytes.
     if (oidContents.empty() || oidContents.size() > 127) {
         return {};
     }
+    std::vector<std::uint8_t> encoding{0x06, static_cast<std::uint8_t>(oidContents.size())};
+    encoding.insert(encoding.end(), oidContents.begin(), oidContents.end());
     const unsigned char* cursor = encoding.data();
     ASN1_OBJECT* object = d2i_ASN1_OBJECT(nullptr, &cursor, static_cast<long>(encoding.size()));
     if (object == nullptr) {
@@ -293,14 +291,21 @@ std::variant<RootList, std::string> readRootList(Bytes der, const std::vector<Sh
     if (auto error = checkSignerChain(signer.certificate, message.certificates, list->thisUpdate, pins, candidates)) {
         return *error;
     }
-    const auto subjects = authenticode::readTrustedSubjects(list->trustedSubjects);
-    if (!subjects) {
+    auto read = readRootListEntries(list->trustedSubjects);
+    if (!read) {
         return std::string("an entry of the list is malformed");
     }
+    read->thisUpdate = list->thisUpdate;
+    read->nextUpdate = list->nextUpdate;
+    return std::move(*read);
+}
 
+std::optional<RootList> readRootListEntries(Bytes trustedSubjects) {
+    const auto subjects = authenticode::readTrustedSubjects(trustedSubjects);
+    if (!subjects) {
+        return std::nullopt;
+    }
     RootList read;
-    read.thisUpdate = list->thisUpdate;
-    read.nextUpdate = list->nextUpdate;
     read.entryCount = subjects->size();
     std::map<Thumbprint, std::size_t> occurrences;
     for (const auto& subject : *subjects) {

@@ -44,6 +44,11 @@ struct RootList {
 std::variant<RootList, std::string> readRootList(authenticode::Bytes der, const std::vector<Sha256>& pins,
                                                  const std::vector<X509*>& candidates);
 
+// The entries of a list already verified (its trustedSubjects contents),
+// each taken or rejected with why; nothing when one of them is malformed.
+// thisUpdate and nextUpdate are left for the caller.
+std::optional<RootList> readRootListEntries(authenticode::Bytes trustedSubjects);
+
 Sha256 sha256Of(X509* certificate);
 std::optional<Thumbprint> sha1Of(X509* certificate);
 
