@@ -384,6 +384,16 @@ TEST(RootProperties, LinesThatDoNotReadRestrictMore) {
     }
 }
 
+// A properties file larger than any root program is not read for some roots
+// and ignored for others: every root is then trusted for nothing.
+TEST(RootProperties, AnOversizedFileRestrictsEveryRoot) {
+    const Issued root = issue("Listed root", nullptr, caExtensions);
+    const Issued publisher = issue("Publisher", &root, leafExtensions);
+    const auto trust = storeWithProperties({root.certificate.get()}, std::string(17u << 20, '#'));
+    ASSERT_NE(trust, nullptr);
+    EXPECT_EQ(verifyAt(*trust, publisher, {}, year2030), Reason::WrongUsage);
+}
+
 // A cross-certificate the signature carries leads from a root the program
 // restricts to one it trusts: Windows takes that chain, and so must we.
 TEST(RootProperties, ARestrictedRootIsPassedByACarriedCrossCertificate) {
