@@ -93,6 +93,11 @@ Reason checkSignature(const Subject& subject, std::time_t now, Trail* trail) {
     if (const Reason chain = verifyChain(*trust, signer.certificate, message.certificates, at, Usage::CodeSigning,
                                          trail != nullptr ? &trail->publisherChain : nullptr);
         chain != Reason::Trusted) {
+        // The verdict is the publisher's, but a reader of the trail still
+        // learns where the time-stamp authority's chain ends.
+        if (trail != nullptr && timeStamp.time) {
+            checkTimeStampAuthority(timeStamp, *trust, &trail->authorityChain);
+        }
         return decide(Check::PublisherChain, chain);
     }
     return decide(Check::TimeStampAuthorityChain,

@@ -87,7 +87,7 @@ INSTANTIATE_TEST_SUITE_P(Ranges, HashFileRange,
                                          Range{7 * mib + 123, 0}, Range{100, 64 * 1024 - 1},
                                          Range{100, 64 * 1024}, Range{256 * 1024 - 1, 256 * 1024 + 2}));
 
-// From 8 MiB on, a second thread reads blocks ahead into a ring of four: the
+// From 8 MiB on, a second thread reads 1 MiB blocks ahead into a ring of two: the
 // digest must still see every block once and in order, through many turns of
 // the ring and a last block of any length.
 TEST(HashFileRangeReadAhead, DigestIsThatOfTheBytes) {

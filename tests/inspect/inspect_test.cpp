@@ -138,6 +138,12 @@ TEST(Inspect, ReportsTheFactsOfEachKindOfFile) {
     EXPECT_EQ(stamped["timestamp"]["chain"]["usage"], "time_stamping");
     EXPECT_EQ(stamped["timestamp"]["authority"]["subject"], "CN=Test Timestamp Authority,O=trustcheck test PKI");
 
+    // The publisher's chain decides, and the authority's is still reported.
+    const json onlyAuthorityTrusted = inspectOne("pe/trust-timestamped.exe", "../pki/tsa-root.pem");
+    EXPECT_EQ(onlyAuthorityTrusted["decided_by"], "publisher_chain");
+    EXPECT_FALSE(onlyAuthorityTrusted["chain"]["trusted"].get<bool>());
+    EXPECT_TRUE(onlyAuthorityTrusted["timestamp"]["chain"]["trusted"].get<bool>());
+
     EXPECT_EQ(inspectOne("pe/trust-expired-countersig-in-validity.exe")["timestamp"]["kind"], "countersignature");
     EXPECT_EQ(inspectOne("pe/signed64-nested.exe")["nested_signatures"], 1);
 
