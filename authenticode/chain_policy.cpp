@@ -21,6 +21,7 @@ enum class Failure {
     UntrustedRoot,
     Expired,
     WrongUsage,
+    RootNotTrustedForUsage,
     RootIssuedAfterCutoff,
     CriticalExtension,
     BasicConstraints,
@@ -206,14 +207,15 @@ bool checkRootProperties(const TrustStore& trust, STACK_OF(X509) * chain, std::t
         case Reason::Trusted: return false;
         case Reason::UntrustedRoot: note(failures, Failure::UntrustedRoot); return true;
         case Reason::RootIssuedAfterCutoff: note(failures, Failure::RootIssuedAfterCutoff); return true;
-        default: note(failures, Failure::WrongUsage); return true;
+        default: note(failures, Failure::RootNotTrustedForUsage); return true;
     }
 }
 
 Reason reasonFor(const Failures& failures) {
     static constexpr Reason reasons[] = {
         Reason::CertificateSignatureInvalid, Reason::ExplicitlyDistrusted, Reason::ChainIncomplete,
-        Reason::UntrustedRoot, Reason::CertificateExpired, Reason::WrongUsage, Reason::RootIssuedAfterCutoff,
+        Reason::UntrustedRoot, Reason::CertificateExpired, Reason::WrongUsage,
+        Reason::RootNotTrustedForUsage, Reason::RootIssuedAfterCutoff,
         Reason::UnknownCriticalExtension, Reason::BasicConstraintsViolated, Reason::NameConstraintsViolated,
     };
     static_assert(std::size(reasons) == static_cast<std::size_t>(Failure::Count));
@@ -255,8 +257,11 @@ Reason checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untru
     }
     STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
     checkPolicy(trust, chain, usage, failures);
-    if (checkRootProperties(trust, chain, at, usage, failures) && X509_up_ref(sk_X509_value(chain, sk_X509_num(chain) - 1)) == 1) {
-        restrictedRoot.reset(sk_X509_value(chain, sk_X509_num(chain) - 1));
+    if (checkRootProperties(trust, chain, at, usage, failures)) {
+        X509* root = sk_X509_value(chain, sk_X509_num(chain) - 1);
+        if (X509_up_ref(root) == 1) {
+            restrictedRoot.reset(root);
+        }
     }
     const Reason reason = reasonFor(failures);
     if (record != nullptr) {

@@ -48,6 +48,9 @@ std::int32_t resultCodeFor(Reason reason) {
         case Reason::UntrustedRoot: return code(0x800B0109);               // CERT_E_UNTRUSTEDROOT
         case Reason::CertificateExpired: return code(0x800B0101);          // CERT_E_EXPIRED
         case Reason::WrongUsage: return code(0x800B0110);                  // CERT_E_WRONG_USAGE
+        // The root program's usages are the root's certificate properties,
+        // which the chain engine checks with the certificates' own.
+        case Reason::RootNotTrustedForUsage: return code(0x800B0110);      // CERT_E_WRONG_USAGE
         // Best knowledge: the root program describes the not-before date as
         // taking the listed usages away from the root for certificates issued
         // later, which the chain engine reports as a usage the chain is not

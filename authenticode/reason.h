@@ -40,7 +40,8 @@ enum class Reason {
     UntrustedRoot,
     CertificateExpired,
     WrongUsage,
-    RootIssuedAfterCutoff,  // the root's not-before date excludes certificates issued after it
+    RootNotTrustedForUsage,  // the root program does not trust the root for the usage, or took it away
+    RootIssuedAfterCutoff,   // the root's not-before date excludes certificates issued after it
     UnknownCriticalExtension,
     BasicConstraintsViolated,
     NameConstraintsViolated,

@@ -269,7 +269,7 @@ std::optional<RootRestrictions> RootProperties::find(X509* root) const {
 
 Reason RootProperties::check(X509* root, X509* leaf, std::time_t at, Usage usage) const {
     if (overflowed_) {
-        return Reason::WrongUsage;
+        return Reason::RootNotTrustedForUsage;
     }
     const std::optional<RootRestrictions> restrictions = find(root);
     if (!restrictions) {
@@ -278,7 +278,7 @@ Reason RootProperties::check(X509* root, X509* leaf, std::time_t at, Usage usage
     const char* oid = oidFor(usage);
     if (!covers(restrictions->usages, oid) || names(restrictions->disallowedUsages, oid) ||
         names(restrictions->disallowedUsages, anyUsageOid)) {
-        return Reason::WrongUsage;
+        return Reason::RootNotTrustedForUsage;
     }
     if (restrictions->disabledAt && at >= *restrictions->disabledAt) {
         return Reason::UntrustedRoot;

@@ -53,7 +53,7 @@ public:
     bool empty() const { return texts_.empty() && !overflowed_; }
 
     // The verdict on a chain that otherwise holds, for `usage` at time `at`
-    // (the time-stamp's when there is one): Trusted, WrongUsage,
+    // (the time-stamp's when there is one): Trusted, RootNotTrustedForUsage,
     // UntrustedRoot (disabled) or RootIssuedAfterCutoff.
     Reason check(X509* root, X509* leaf, std::time_t at, Usage usage) const;
 

@@ -54,6 +54,18 @@ std::string chainProblem(const ChainRecord& record, const std::string& party, co
             return party + " chain holds a certificate that this machine explicitly distrusts for " + usage;
         case Reason::WrongUsage:
             return party + " chain holds a certificate whose usages do not include " + usage;
+        case Reason::RootNotTrustedForUsage:
+            if (last != nullptr) {
+                return party + " chain ends at " + subjectOf(last) + ", which the root program this store came from " +
+                       "does not trust for " + usage;
+            }
+            break;
+        case Reason::RootIssuedAfterCutoff:
+            if (last != nullptr) {
+                return party + " chain ends at " + subjectOf(last) + ", which the root program no longer trusts for " +
+                       usage + " of certificates issued after its not-before date";
+            }
+            break;
         default: break;
     }
     return party + " chain: " + wordsFor(record.reason).meaning;

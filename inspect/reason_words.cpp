@@ -46,6 +46,8 @@ Words wordsFor(Reason reason) {
         case Reason::CertificateExpired:
             return {"certificate_expired", "a certificate was not valid at the time it was checked for"};
         case Reason::WrongUsage: return {"wrong_usage", "a certificate is not valid for this use"};
+        case Reason::RootNotTrustedForUsage:
+            return {"root_not_trusted_for_usage", "the root program does not trust the root for this use"};
         case Reason::RootIssuedAfterCutoff:
             return {"root_issued_after_cutoff",
                     "the root is not trusted for this use of certificates issued after its not-before date"};

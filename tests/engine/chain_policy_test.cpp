@@ -319,15 +319,16 @@ TEST(RootProperties, EachPropertyDecidesAsOnWindows) {
         {std::nullopt, publisher, Usage::CodeSigning, year2030, Reason::Trusted, "a root the file does not name"},
         {RootRestrictions{}, publisher, Usage::CodeSigning, year2030, Reason::Trusted, "no usage property: every usage"},
         {usages({codeSigning}), publisher, Usage::CodeSigning, year2030, Reason::Trusted, "code signing listed"},
-        {usages({serverAuth}), publisher, Usage::CodeSigning, year2030, Reason::WrongUsage,
+        {usages({serverAuth}), publisher, Usage::CodeSigning, year2030, Reason::RootNotTrustedForUsage,
          "trusted for TLS only: 0x800B0110"},
         {usages({"2.5.29.37.0"}), publisher, Usage::CodeSigning, year2030, Reason::Trusted, "the any usage"},
-        {usages({}), publisher, Usage::CodeSigning, year2030, Reason::WrongUsage, "an empty list: no usage at all"},
-        {usages({codeSigning}), stamper, Usage::TimeStamping, year2030, Reason::WrongUsage,
+        {usages({}), publisher, Usage::CodeSigning, year2030, Reason::RootNotTrustedForUsage,
+         "an empty list: no usage at all"},
+        {usages({codeSigning}), stamper, Usage::TimeStamping, year2030, Reason::RootNotTrustedForUsage,
          "a time-stamp authority's root must be trusted for time stamping"},
         {usages({serverAuth, timeStamping}), stamper, Usage::TimeStamping, year2030, Reason::Trusted,
          "time stamping listed"},
-        {disallowing({codeSigning}), publisher, Usage::CodeSigning, year2030, Reason::WrongUsage,
+        {disallowing({codeSigning}), publisher, Usage::CodeSigning, year2030, Reason::RootNotTrustedForUsage,
          "code signing disallowed"},
         {disallowing({timeStamping}), publisher, Usage::CodeSigning, year2030, Reason::Trusted,
          "another usage disallowed"},
@@ -355,6 +356,7 @@ TEST(RootProperties, EachPropertyDecidesAsOnWindows) {
         ASSERT_NE(trust, nullptr);
         EXPECT_EQ(verifyAt(*trust, row.leaf, {}, row.at, row.usage), row.expected) << row.note;
     }
+    EXPECT_EQ(authenticode::resultCodeFor(Reason::RootNotTrustedForUsage), static_cast<std::int32_t>(0x800B0110));
     EXPECT_EQ(authenticode::resultCodeFor(Reason::RootIssuedAfterCutoff), static_cast<std::int32_t>(0x800B0110));
 }
 
@@ -371,10 +373,12 @@ TEST(RootProperties, LinesThatDoNotReadRestrictMore) {
     } rows[] = {
         {thumbprint + "\tany\t-\t-\t-\tany\tname", Reason::Trusted, "well formed, no restriction"},
         {thumbprint + "\tany\t-\t-\t-\tany\tname\r", Reason::Trusted, "a CRLF line end"},
-        {thumbprint + "\tany\t-\t-\t-\tany", Reason::WrongUsage, "a field missing"},
-        {thumbprint + "\tcode signing\t-\t-\t-\tany\tname", Reason::WrongUsage, "a usage that is not an OID"},
-        {thumbprint + "\tany\t-\t2025-13-01T00:00:00Z\t-\tany\tname", Reason::WrongUsage, "a date that is not one"},
-        {thumbprint + "\tany\t-\t2025-01-01\t-\tany\tname", Reason::WrongUsage, "a date without its time"},
+        {thumbprint + "\tany\t-\t-\t-\tany", Reason::RootNotTrustedForUsage, "a field missing"},
+        {thumbprint + "\tcode signing\t-\t-\t-\tany\tname", Reason::RootNotTrustedForUsage,
+         "a usage that is not an OID"},
+        {thumbprint + "\tany\t-\t2025-13-01T00:00:00Z\t-\tany\tname", Reason::RootNotTrustedForUsage,
+         "a date that is not one"},
+        {thumbprint + "\tany\t-\t2025-01-01\t-\tany\tname", Reason::RootNotTrustedForUsage, "a date without its time"},
         {thumbprint.substr(0, 38) + "\tserverAuth", Reason::Trusted, "a short thumbprint names no root"},
     };
     for (const auto& row : rows) {
@@ -391,7 +395,7 @@ TEST(RootProperties, AnOversizedFileRestrictsEveryRoot) {
     const Issued publisher = issue("Publisher", &root, leafExtensions);
     const auto trust = storeWithProperties({root.certificate.get()}, std::string(17u << 20, '#'));
     ASSERT_NE(trust, nullptr);
-    EXPECT_EQ(verifyAt(*trust, publisher, {}, year2030), Reason::WrongUsage);
+    EXPECT_EQ(verifyAt(*trust, publisher, {}, year2030), Reason::RootNotTrustedForUsage);
 }
 
 // A cross-certificate the signature carries leads from a root the program
@@ -412,7 +416,7 @@ TEST(RootProperties, ARestrictedRootIsPassedByACarriedCrossCertificate) {
         authenticode::formatRootProperties(thumbprintOf(oldRoot.certificate.get()), usages({codeSigning})) + "\n";
     const auto trust = storeWithProperties({newRoot.certificate.get(), oldRoot.certificate.get()}, properties);
     ASSERT_NE(trust, nullptr);
-    EXPECT_EQ(verifyAt(*trust, publisher, {&ca}, year2030), Reason::WrongUsage) << "no other way than the new root";
+    EXPECT_EQ(verifyAt(*trust, publisher, {&ca}, year2030), Reason::RootNotTrustedForUsage) << "no other way than the new root";
     EXPECT_EQ(verifyAt(*trust, publisher, {&ca, &cross}, year2030), Reason::Trusted) << "through the old root";
 
     authenticode::ChainRecord record;
@@ -498,7 +502,7 @@ TEST(CodeSigningPlace, CarriesRootPropertiesToo) {
     const auto trust = authenticode::TrustStore::load((directory / "bundle.pem").c_str(), (directory / "empty").c_str(),
                                                       (directory / "place").c_str());
     ASSERT_NE(trust, nullptr);
-    EXPECT_EQ(verifyAt(*trust, publisher, {}, year2030), Reason::WrongUsage);
+    EXPECT_EQ(verifyAt(*trust, publisher, {}, year2030), Reason::RootNotTrustedForUsage);
 }
 
 }  // namespace root_program
