@@ -3,6 +3,8 @@
 // coincide.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <openssl/pem.h>
 #include <openssl/rsa.h>
 #include <openssl/x509v3.h>
@@ -76,7 +78,8 @@ const std::vector<std::pair<int, std::string>> leafExtensions = {{NID_ext_key_us
 // Writes the roots (with any OpenSSL trust settings they carry) to a file
 // the store is then read from, and nothing else.
 std::unique_ptr<authenticode::TrustStore> storeOf(const std::vector<X509*>& roots, const std::string& name) {
-    const auto directory = std::filesystem::temp_directory_path() / "trustcheck-chain-policy";
+    // One folder a process: CTest runs each test in a process of its own, side by side.
+    const auto directory = std::filesystem::temp_directory_path() / ("trustcheck-chain-policy-" + std::to_string(::getpid()));
     std::filesystem::create_directories(directory / "empty");
     const std::string path = (directory / (name + ".pem")).string();
     std::FILE* file = std::fopen(path.c_str(), "w");
@@ -231,7 +234,9 @@ authenticode::Thumbprint thumbprintOf(X509* certificate) {
 }
 
 std::filesystem::path freshDirectory(const std::string& name) {
-    const auto directory = std::filesystem::temp_directory_path() / "trustcheck-root-program" / name;
+    // One folder a process: CTest runs each test in a process of its own, side by side.
+    const auto directory =
+        std::filesystem::temp_directory_path() / ("trustcheck-root-program-" + std::to_string(::getpid())) / name;
     std::filesystem::remove_all(directory);
     std::filesystem::create_directories(directory);
     return directory;

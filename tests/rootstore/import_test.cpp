@@ -3,6 +3,8 @@
 // verifier then judges by what it wrote.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <openssl/pem.h>
 
 #include <cstdlib>
@@ -54,7 +56,8 @@ std::string text(const fs::path& path) {
 }
 
 fs::path scratch(const std::string& name) {
-    const fs::path directory = fs::temp_directory_path() / "trustcheck-rootstore" / name;
+    // One folder a process: CTest runs each test in a process of its own, side by side.
+    const fs::path directory = fs::temp_directory_path() / ("trustcheck-rootstore-" + std::to_string(::getpid())) / name;
     fs::remove_all(directory);
     fs::create_directories(directory);
     return directory;
