@@ -153,12 +153,20 @@ std::string formatRootProperties(const Thumbprint& thumbprint, const RootRestric
     }
     std::string name = restrictions.name;
     std::replace_if(name.begin(), name.end(), [](char c) { return c == '\t' || c == '\n' || c == '\r'; }, ' ');
-    line += "\t" + formatUsages(restrictions.usages);
-    line += "\t" + (restrictions.disallowedUsages.empty() ? std::string("-") : formatUsages(restrictions.disallowedUsages));
-    line += "\t" + formatTime(restrictions.disabledAt);
-    line += "\t" + formatTime(restrictions.notBefore);
-    line += "\t" + formatUsages(restrictions.notBeforeUsages);
-    line += "\t" + (name.empty() ? std::string("-") : name);
+    // Field by field with append: GCC 12 at -O3 warns falsely (-Wrestrict)
+    // on `"\t" + std::string`.
+    const std::string fields[] = {
+        formatUsages(restrictions.usages),
+        restrictions.disallowedUsages.empty() ? std::string("-") : formatUsages(restrictions.disallowedUsages),
+        formatTime(restrictions.disabledAt),
+        formatTime(restrictions.notBefore),
+        formatUsages(restrictions.notBeforeUsages),
+        name.empty() ? std::string("-") : name,
+    };
+    for (const std::string& field : fields) {
+        line += '\t';
+        line += field;
+    }
     return line;
 }
 
