@@ -46,8 +46,10 @@ public:
             }
             entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(oldest));
         }
+        // The entry first: if memory runs out, no reference is taken.
+        entries_.push_back({std::vector<std::uint8_t>(der.begin(), der.end()), nullptr, ++clock_});
         X509_up_ref(certificate);
-        entries_.push_back({std::vector<std::uint8_t>(der.begin(), der.end()), X509Ptr(certificate), ++clock_});
+        entries_.back().certificate.reset(certificate);
     }
 
 private:

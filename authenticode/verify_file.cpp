@@ -3,6 +3,8 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
+#include <new>
+
 #include "authenticode/appx_subject.h"
 #include "authenticode/cab_subject.h"
 #include "authenticode/catalog_subject.h"
@@ -71,10 +73,7 @@ SubjectOrReason locateSubject(const MappedFile& file, std::string_view path, Tra
     return Reason::SubjectFormatUnknown;
 }
 
-}  // namespace
-
-Reason verifyFileReason(const std::string& path, std::time_t now, Trail* trail) {
-    setUpOpenSsl();
+Reason verifyOpenedFile(const std::string& path, std::time_t now, Trail* trail) {
     ErrorQueueGuard errorQueue;
     const auto file = MappedFile::open(path);
     if (!file) {
@@ -88,6 +87,19 @@ Reason verifyFileReason(const std::string& path, std::time_t now, Trail* trail) 
         return *reason;
     }
     return checkSignature(std::get<Subject>(subject), now, trail);
+}
+
+}  // namespace
+
+Reason verifyFileReason(const std::string& path, std::time_t now, Trail* trail) {
+    setUpOpenSsl();
+    // Memory the engine cannot get is the engine's failure, not the file's,
+    // and never a reason to end the caller's process.
+    try {
+        return verifyOpenedFile(path, now, trail);
+    } catch (const std::bad_alloc&) {
+        return Reason::SystemError;
+    }
 }
 
 std::int32_t verifyFile(const std::string& path, std::time_t now) {
