@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <functional>
 #include <optional>
 #include <string>
@@ -521,6 +523,35 @@ TEST(AppxPackage, HostileArchivesAnswerQuickly) {
         EXPECT_EQ(verifyPackage(name, bytes), Reason::SubjectFormatUnknown) << name;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << name;
     }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::uint8_t> fixtureBytes(const std::string& relative) {
+    std::ifstream in(testing_support::fixturePath(relative), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A central directory changed in a field nothing but its digest covers (the
+// first entry's "version made by") must fail the package's digest: the AXCD
+// digest is all that binds the directory to the signature.
+TEST(AppxPackage, ACentralDirectoryChangedOnlyThereFailsItsDigest) {
+    testing_support::useFixtureTrust("trusted.pem");
+    auto bytes = fixtureBytes("appx/signed.appx");
+    ASSERT_GT(bytes.size(), 22u);
+    ASSERT_EQ(verifyPackage("directory-intact.appx", bytes), Reason::Trusted);
+    // The end record closes the file: its signature, then at +16 the
+    // directory's offset.
+    const std::size_t end = bytes.size() - 22;
+    ASSERT_EQ(bytes[end], 0x50);
+    ASSERT_EQ(bytes[end + 1], 0x4B);
+    const std::size_t directory = bytes[end + 16] | (bytes[end + 17] << 8) | (bytes[end + 18] << 16) |
+                                  (static_cast<std::size_t>(bytes[end + 19]) << 24);
+    ASSERT_LT(directory + 4, end);
+    bytes[directory + 4] ^= 0x01;  // version made by, low byte
+    EXPECT_EQ(verifyPackage("directory-changed.appx", bytes), Reason::DigestMismatch);
 }
 
 }  // namespace
