@@ -4,7 +4,9 @@
 // changes a fixture's signature where no signature covers it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include <openssl/evp.h>
@@ -266,5 +268,80 @@ TEST_P(SignatureForms, GiveThePlatformsAnswer) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, SignatureForms, ::testing::ValuesIn(cases),
                          [](const auto& param) { return std::string(param.param.name); });
+
+}  // namespace
+
+namespace {
+
+// A PKCS#1 v1.5 signature, DigestInfo and all, over authenticated
+// attributes given as the [0] element of a SignerInfo: what a signer makes.
+Data signatureOver(const Data& authenticated, const std::string& keyFile, const EVP_MD* digest) {
+    Data set = authenticated;
+    set[0] = 0x31;
+    std::FILE* file = std::fopen(fixturePath("pki/" + keyFile).c_str(), "r");
+    EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
+    std::fclose(file);
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    std::size_t length = 0;
+    EVP_DigestSignInit(context, nullptr, digest, nullptr, key);
+    EVP_DigestSign(context, nullptr, &length, set.data(), set.size());
+    Data signature(length);
+    EVP_DigestSign(context, signature.data(), &length, set.data(), set.size());
+    EVP_MD_CTX_free(context);
+    EVP_PKEY_free(key);
+    signature.resize(length);
+    return der(0x04, signature);
+}
+
+// The authenticated attributes of a signer, one whole encoding each.
+std::vector<Data> attributesOf(const Data& authenticated) {
+    std::vector<Data> attributes;
+    const Data contents = SignedPe::contentsOf(authenticated);  // the reader only views it
+    for (authenticode::der::Reader reader(contents); !reader.atEnd();) {
+        attributes.push_back(toData(reader.next()->encoding));
+    }
+    return attributes;
+}
+
+bool isContentType(const Data& attribute) {
+    static const Data oid = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x09, 0x03};
+    const Data contents = SignedPe::contentsOf(attribute);
+    return contents.size() >= oid.size() && std::equal(oid.begin(), oid.end(), contents.begin());
+}
+
+// Authenticated attributes changed and signed again by the same key: the
+// signature holds, so only the engine's own rules about the attributes can
+// decide. 2025-01-01 is inside the leaf's validity.
+TEST(SignedAttributes, AreTakenAsWrittenAndMustNameTheContentType) {
+    testing_support::useFixtureTrust("trusted.pem");
+    constexpr std::time_t fixtureNow = 1735689600;
+    const SignedPe original = SignedPe::load("pe/signed64-sha256.exe");
+    const EVP_MD* digest = digestNamedBy(original.digestAlgorithm);
+    const std::vector<Data> attributes = attributesOf(original.authenticated);
+    ASSERT_GE(attributes.size(), 3u);
+    ASSERT_TRUE(std::any_of(attributes.begin(), attributes.end(), isContentType));
+
+    const auto verifyWith = [&](const std::vector<Data>& changed, const char* name) {
+        SignedPe pe = original;
+        pe.authenticated = der(0xA0, concat(changed));
+        pe.signature = signatureOver(pe.authenticated, "leaf.key", digest);
+        return authenticode::verifyFileReason(writeTempFile(name, pe.file()), fixtureNow);
+    };
+
+    // Re-signed unchanged: the helper itself makes a signature that holds.
+    EXPECT_EQ(verifyWith(attributes, "attributes-resigned.exe"), Reason::Trusted);
+
+    // Out of DER order, signed as written: the signature covers the bytes
+    // as they are, so they must be hashed as they are, not sorted first.
+    std::vector<Data> reversed(attributes.rbegin(), attributes.rend());
+    EXPECT_EQ(verifyWith(reversed, "attributes-reversed.exe"), Reason::Trusted);
+
+    // Without the contentType attribute, which CMS requires whenever there
+    // are authenticated attributes.
+    std::vector<Data> withoutContentType;
+    std::copy_if(attributes.begin(), attributes.end(), std::back_inserter(withoutContentType),
+                 [](const Data& attribute) { return !isContentType(attribute); });
+    EXPECT_EQ(verifyWith(withoutContentType, "attributes-no-content-type.exe"), Reason::SignerSignatureInvalid);
+}
 
 }  // namespace
