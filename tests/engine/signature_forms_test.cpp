@@ -345,3 +345,22 @@ TEST(SignedAttributes, AreTakenAsWrittenAndMustNameTheContentType) {
 }
 
 }  // namespace
+
+namespace {
+
+// Long after every certificate has expired, a time-stamp still vouches for
+// the signature: both chains are checked at the stamped time (2024-01-01),
+// the authority's too, never at the time of the check.
+TEST(TimeStamps, ChainsAreCheckedAtTheStampedTimeLongAfterExpiry) {
+    testing_support::useFixtureTrust("trusted.pem");
+    constexpr std::time_t year2100 = 4102444800;  // the fixture PKI expires at the end of 2099
+    const std::string path = fixturePath(timestamped);
+    EXPECT_EQ(authenticode::verifyFileReason(path, year2100), Reason::Trusted);
+    // Without the time-stamp the same file is judged now, and has expired.
+    SignedPe pe = SignedPe::load(timestamped);
+    pe.unauthenticated.clear();
+    EXPECT_EQ(authenticode::verifyFileReason(writeTempFile("stamp-removed.exe", pe.file()), year2100),
+              Reason::CertificateExpired);
+}
+
+}  // namespace
