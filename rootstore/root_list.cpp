@@ -115,7 +115,12 @@ std::optional<std::time_t> filetimeOf(Bytes value) {
         ticks = ticks << 8 | value[i];
     }
     constexpr std::int64_t secondsFrom1601To1970 = 11644473600;
-    return static_cast<std::time_t>(static_cast<std::int64_t>(ticks / 10000000) - secondsFrom1601To1970);
+    // A FILETIME reaches past the year 30000. Past 9999 no date is ever
+    // reached, and the store's four-digit years could not say it: such a date
+    // is kept as the last second of 9999, which means the same.
+    constexpr std::int64_t lastSecondOf9999 = 253402300799;
+    return static_cast<std::time_t>(
+        std::min(static_cast<std::int64_t>(ticks / 10000000) - secondsFrom1601To1970, lastSecondOf9999));
 }
 
 // UTF-16LE, NUL-terminated; characters outside ASCII become '?', as the name
