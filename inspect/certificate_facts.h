@@ -12,7 +12,7 @@ namespace inspect {
 
 CertificateFacts factsOf(X509* certificate);
 
-// A distinguished name, one line, most specific part first (RFC 2253).
+// A distinguished name on one line, in RFC 2253 order: the last RDN first.
 std::string nameOf(const X509_NAME* name);
 
 // ISO 8601 in UTC: 2024-01-31T12:00:00Z.

@@ -75,6 +75,20 @@ const std::vector<std::pair<int, std::string>> caExtensions = {{NID_basic_constr
                                                                {NID_key_usage, "critical,keyCertSign,cRLSign"}};
 const std::vector<std::pair<int, std::string>> leafExtensions = {{NID_ext_key_usage, "codeSigning"}};
 
+// A copy of a certificate with OpenSSL trust settings ("openssl x509
+// -addtrust/-addreject"): trusted for one usage, rejected for one, or both;
+// NID_undef leaves that side out.
+authenticode::X509Ptr withTrustSettings(X509* certificate, int trustNid, int rejectNid) {
+    authenticode::X509Ptr copy(X509_dup(certificate));
+    if (trustNid != NID_undef) {
+        X509_add1_trust_object(copy.get(), OBJ_nid2obj(trustNid));
+    }
+    if (rejectNid != NID_undef) {
+        X509_add1_reject_object(copy.get(), OBJ_nid2obj(rejectNid));
+    }
+    return copy;
+}
+
 // Writes the roots (with any OpenSSL trust settings they carry) to a file
 // the store is then read from, and nothing else.
 std::unique_ptr<authenticode::TrustStore> storeOf(const std::vector<X509*>& roots, const std::string& name) {
@@ -167,14 +181,7 @@ TEST(ChainPolicy, TrustSettingsOfTheRoot) {
     const Issued stamper = issue("Stamper", &root, {{NID_ext_key_usage, "critical,timeStamping"}});
 
     const auto withSettings = [&root](int trustNid, int rejectNid) {
-        authenticode::X509Ptr copy(X509_dup(root.certificate.get()));
-        if (trustNid != NID_undef) {
-            X509_add1_trust_object(copy.get(), OBJ_nid2obj(trustNid));
-        }
-        if (rejectNid != NID_undef) {
-            X509_add1_reject_object(copy.get(), OBJ_nid2obj(rejectNid));
-        }
-        return copy;
+        return withTrustSettings(root.certificate.get(), trustNid, rejectNid);
     };
     const auto serverOnly = withSettings(NID_server_auth, NID_undef);
     const auto codeSigning = withSettings(NID_code_sign, NID_undef);
@@ -443,14 +450,7 @@ TEST(CodeSigningPlace, TrustsAndDistrustsForCodeSigningOnly) {
     const Issued root = issue("Publisher root", nullptr, caExtensions);
     const Issued publisher = issue("Publisher", &root, leafExtensions);
     const auto withSettings = [&root](int trustNid, int rejectNid) {
-        authenticode::X509Ptr copy(X509_dup(root.certificate.get()));
-        if (trustNid != NID_undef) {
-            X509_add1_trust_object(copy.get(), OBJ_nid2obj(trustNid));
-        }
-        if (rejectNid != NID_undef) {
-            X509_add1_reject_object(copy.get(), OBJ_nid2obj(rejectNid));
-        }
-        return copy;
+        return withTrustSettings(root.certificate.get(), trustNid, rejectNid);
     };
     const auto trustedForCodeSigning = withSettings(NID_code_sign, NID_undef);
     const auto rejected = withSettings(NID_undef, NID_code_sign);
