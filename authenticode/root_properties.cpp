@@ -133,15 +133,6 @@ std::optional<Thumbprint> readThumbprint(std::string_view text) {
     return thumbprint;
 }
 
-std::optional<Thumbprint> thumbprintOf(X509* certificate) {
-    Thumbprint thumbprint{};
-    unsigned int length = 0;
-    if (X509_digest(certificate, EVP_sha1(), thumbprint.data(), &length) != 1 || length != thumbprint.size()) {
-        return std::nullopt;
-    }
-    return thumbprint;
-}
-
 }  // namespace
 
 std::string formatRootProperties(const Thumbprint& thumbprint, const RootRestrictions& restrictions) {
@@ -168,6 +159,15 @@ std::string formatRootProperties(const Thumbprint& thumbprint, const RootRestric
         line += field;
     }
     return line;
+}
+
+std::optional<Thumbprint> thumbprintOf(X509* certificate) {
+    Thumbprint thumbprint{};
+    unsigned int length = 0;
+    if (X509_digest(certificate, EVP_sha1(), thumbprint.data(), &length) != 1 || length != thumbprint.size()) {
+        return std::nullopt;
+    }
+    return thumbprint;
 }
 
 std::optional<std::pair<Thumbprint, RootRestrictions>> parseRootProperties(std::string_view line,

@@ -70,6 +70,8 @@ private:
 // usages and name. Usages are comma-separated dotted OIDs, "any" for every
 // usage or "none"; dates are YYYY-MM-DDTHH:MM:SSZ; "-" is an absent field.
 std::string formatRootProperties(const Thumbprint& thumbprint, const RootRestrictions& restrictions);
+// The thumbprint a root is listed by; nothing if it cannot be computed.
+std::optional<Thumbprint> thumbprintOf(X509* certificate);
 std::optional<std::pair<Thumbprint, RootRestrictions>> parseRootProperties(std::string_view line,
                                                                            bool& thumbprintRead);
 

@@ -106,7 +106,7 @@ std::optional<std::string> writeStore(const fs::path& directory,
         if (!writePem(directory / (std::string(hash) + "." + std::to_string(index)), certificate)) {
             return "cannot write a certificate into " + directory.string();
         }
-        properties += authenticode::formatRootProperties(*sha1Of(certificate), restrictions) + "\n";
+        properties += authenticode::formatRootProperties(*authenticode::thumbprintOf(certificate), restrictions) + "\n";
     }
     std::ofstream file(directory / authenticode::rootPropertiesFileName, std::ios::binary);
     file << properties;
@@ -180,7 +180,7 @@ ImportOutcome importStore(const ImportRequest& request) {
     std::map<Thumbprint, X509*> byThumbprint;
     for (const X509Ptr& certificate : certificates) {
         candidates.push_back(certificate.get());
-        if (const auto thumbprint = sha1Of(certificate.get())) {
+        if (const auto thumbprint = authenticode::thumbprintOf(certificate.get())) {
             byThumbprint.emplace(*thumbprint, certificate.get());
         }
     }

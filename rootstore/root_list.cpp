@@ -257,14 +257,6 @@ Sha256 sha256Of(X509* certificate) {
     return digest;
 }
 
-std::optional<Thumbprint> sha1Of(X509* certificate) {
-    Thumbprint digest{};
-    unsigned int length = 0;
-    if (X509_digest(certificate, EVP_sha1(), digest.data(), &length) != 1 || length != digest.size()) {
-        return std::nullopt;
-    }
-    return digest;
-}
 
 std::variant<RootList, std::string> readRootList(Bytes der, const std::vector<Sha256>& pins,
                                                  const std::vector<X509*>& candidates) {

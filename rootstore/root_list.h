@@ -50,6 +50,5 @@ std::variant<RootList, std::string> readRootList(authenticode::Bytes der, const 
 std::optional<RootList> readRootListEntries(authenticode::Bytes trustedSubjects);
 
 Sha256 sha256Of(X509* certificate);
-std::optional<Thumbprint> sha1Of(X509* certificate);
 
 }  // namespace rootstore

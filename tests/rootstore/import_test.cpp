@@ -45,7 +45,7 @@ std::string pkiPath(const std::string& name) {
 
 Thumbprint thumbprintOf(const std::string& pkiName) {
     const auto certificate = readPem(pkiPath(pkiName));
-    return *rootstore::sha1Of(certificate.get());
+    return *authenticode::thumbprintOf(certificate.get());
 }
 
 std::string text(const fs::path& path) {
