@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <iterator>
 #include <string>
 
@@ -84,6 +85,17 @@ Data tokenCertificates(const SignedPe& pe) {
     return SignedPe::contentsOf(toData(fields.next(0xA0)->encoding));
 }
 
+// A private key of the fixture PKI.
+using KeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+KeyPtr fixtureKey(const std::string& keyFile) {
+    std::FILE* file = std::fopen(fixturePath("pki/" + keyFile).c_str(), "r");
+    EVP_PKEY* key = file != nullptr ? PEM_read_PrivateKey(file, nullptr, nullptr, nullptr) : nullptr;
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    return KeyPtr(key, EVP_PKEY_free);
+}
+
 // The legacy RSA form of a signature over authenticated attributes (the [0]
 // element as encoded in a SignerInfo): PKCS#1 v1.5 over the bare digest of
 // the attributes as a SET, without a DigestInfo. `change` alters the digest
@@ -99,9 +111,8 @@ Data bareSignature(const Data& authenticated, const std::string& keyFile, const 
     if (change) {
         hash[0] ^= 0x01;
     }
-    std::FILE* file = std::fopen(fixturePath("pki/" + keyFile).c_str(), "r");
-    EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
-    std::fclose(file);
+    const KeyPtr owned = fixtureKey(keyFile);
+    EVP_PKEY* key = owned.get();
     EVP_PKEY_CTX* context = EVP_PKEY_CTX_new(key, nullptr);
     EVP_PKEY_sign_init(context);
     EVP_PKEY_CTX_set_rsa_padding(context, RSA_PKCS1_PADDING);
@@ -110,7 +121,6 @@ Data bareSignature(const Data& authenticated, const std::string& keyFile, const 
     Data signature(length);
     EVP_PKEY_sign(context, signature.data(), &length, hash.data(), hash.size());
     EVP_PKEY_CTX_free(context);
-    EVP_PKEY_free(key);
     signature.resize(length);
     return der(0x04, signature);
 }
@@ -278,9 +288,8 @@ namespace {
 Data signatureOver(const Data& authenticated, const std::string& keyFile, const EVP_MD* digest) {
     Data set = authenticated;
     set[0] = 0x31;
-    std::FILE* file = std::fopen(fixturePath("pki/" + keyFile).c_str(), "r");
-    EVP_PKEY* key = PEM_read_PrivateKey(file, nullptr, nullptr, nullptr);
-    std::fclose(file);
+    const KeyPtr owned = fixtureKey(keyFile);
+    EVP_PKEY* key = owned.get();
     EVP_MD_CTX* context = EVP_MD_CTX_new();
     std::size_t length = 0;
     EVP_DigestSignInit(context, nullptr, digest, nullptr, key);
@@ -288,7 +297,6 @@ Data signatureOver(const Data& authenticated, const std::string& keyFile, const 
     Data signature(length);
     EVP_DigestSign(context, signature.data(), &length, set.data(), set.size());
     EVP_MD_CTX_free(context);
-    EVP_PKEY_free(key);
     signature.resize(length);
     return der(0x04, signature);
 }
