@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "authenticode/reason.h"
-#include "authenticode/subject.h"
+#include "authenticode/formats/subject.h"
 #include "authenticode/trail.h"
 
 namespace authenticode {

@@ -5,12 +5,12 @@
 #include <array>
 #include <climits>
 
-#include "authenticode/asn1_view.h"
-#include "authenticode/chain_policy.h"
-#include "authenticode/digest_algorithm.h"
-#include "authenticode/hasher.h"
-#include "authenticode/oids.h"
-#include "authenticode/signer_info.h"
+#include "authenticode/signature/asn1_view.h"
+#include "authenticode/chain/chain_policy.h"
+#include "authenticode/signature/digest_algorithm.h"
+#include "authenticode/signature/hasher.h"
+#include "authenticode/signature/oids.h"
+#include "authenticode/signature/signer_info.h"
 
 namespace authenticode {
 

@@ -7,9 +7,9 @@
 #include <optional>
 
 #include "authenticode/reason.h"
-#include "authenticode/signed_message.h"
+#include "authenticode/signature/signed_message.h"
 #include "authenticode/trail.h"
-#include "authenticode/trust_store.h"
+#include "authenticode/chain/trust_store.h"
 
 namespace authenticode {
 

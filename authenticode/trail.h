@@ -8,10 +8,10 @@
 #include <ctime>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "authenticode/openssl_ptr.h"
+#include "authenticode/chain/chain_record.h"
 #include "authenticode/reason.h"
+#include "authenticode/signature/openssl_ptr.h"
 
 namespace authenticode {
 
@@ -28,13 +28,6 @@ enum class Check {
     TimeStampAuthorityChain,
 };
 
-struct ChainRecord {
-    bool checked = false;
-    std::time_t at = 0;                  // the time the chain was checked at
-    std::vector<X509Ptr> certificates;  // leaf first, as far as it was built
-    Reason reason = Reason::Trusted;
-};
-
 enum class TimeStampKind { None, CounterSignature, Rfc3161 };
 
 struct Trail {
@@ -49,10 +42,5 @@ struct Trail {
     ChainRecord authorityChain;
     Check decidedBy = Check::OpenFile;  // meaningful when the verdict is not Trusted
 };
-
-// Holds a reference of its own to a certificate the engine's objects own.
-inline X509Ptr keepCertificate(X509* certificate) {
-    return X509Ptr(certificate != nullptr && X509_up_ref(certificate) == 1 ? certificate : nullptr);
-}
 
 }  // namespace authenticode

@@ -5,13 +5,13 @@
 
 #include <new>
 
-#include "authenticode/appx_subject.h"
-#include "authenticode/cab_subject.h"
-#include "authenticode/catalog_subject.h"
-#include "authenticode/mapped_file.h"
-#include "authenticode/msi_subject.h"
-#include "authenticode/pe_subject.h"
-#include "authenticode/script_subject.h"
+#include "authenticode/formats/appx_subject.h"
+#include "authenticode/formats/cab_subject.h"
+#include "authenticode/formats/catalog_subject.h"
+#include "authenticode/reading/mapped_file.h"
+#include "authenticode/formats/msi_subject.h"
+#include "authenticode/formats/pe_subject.h"
+#include "authenticode/formats/script_subject.h"
 #include "authenticode/signature_check.h"
 
 namespace authenticode {

@@ -1,6 +1,8 @@
 // Exit statuses are 32 bits wide here: the status is the trust result code.
 #include "command/report.h"
 
+namespace command {
+
 int exitStatusFor(HRESULT code) {
     return static_cast<int>(code);
 }
@@ -10,3 +12,5 @@ int exitStatusFor(HRESULT code) {
 int writeFailureStatus() {
     return static_cast<int>(HRESULT_FROM_WIN32(ERROR_WRITE_FAULT));
 }
+
+}  // namespace command

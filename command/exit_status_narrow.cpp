@@ -4,6 +4,8 @@
 // full code.
 #include "command/report.h"
 
+namespace command {
+
 int exitStatusFor(HRESULT code) {
     return code == 0 ? 0 : 1;
 }
@@ -12,3 +14,5 @@ int exitStatusFor(HRESULT code) {
 int writeFailureStatus() {
     return 2;
 }
+
+}  // namespace command

@@ -9,14 +9,14 @@ int main(int argc, char** argv) {
     if (argc <= 1) {
         // A process can be started with an empty argument vector; the usage
         // line then shows an empty start-up name rather than reading past it.
-        printUsageLine(argc == 1 && argv[0] != nullptr ? argv[0] : "");
+        command::printUsageLine(argc == 1 && argv[0] != nullptr ? argv[0] : "");
         return -1;
     }
 
-    const HRESULT code = verifyFileTrust(argv[1]);
-    const char* description = describeTrustResult(code);
-    if (!printReportLine(argv[1], code, description)) {
-        return writeFailureStatus();
+    const HRESULT code = trust::verifyFileTrust(argv[1]);
+    const char* description = trust::describeTrustResult(code);
+    if (!command::printReportLine(argv[1], code, description)) {
+        return command::writeFailureStatus();
     }
-    return exitStatusFor(code);
+    return command::exitStatusFor(code);
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <string>
 
+namespace command {
+
 namespace {
 
 // The path as typed, byte for byte, except that a line break becomes '?':
@@ -31,3 +33,5 @@ bool printReportLine(const char* path, HRESULT code, const char* description) {
     const bool flushed = std::fflush(stdout) == 0;
     return written >= 0 && flushed && std::ferror(stdout) == 0;
 }
+
+}  // namespace command

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace command {
+
 // "Usage <start-up name> [filename]"
 void printUsageLine(const char* startName);
 
@@ -20,3 +22,5 @@ int exitStatusFor(HRESULT code);
 // verdict: a caller that reads only the status must not take a lost report
 // for a trusted file, nor for any one verdict.
 int writeFailureStatus();
+
+}  // namespace command

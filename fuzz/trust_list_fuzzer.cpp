@@ -3,9 +3,9 @@
 // its properties, and the same bytes as lines of a root-properties file.
 #include <string_view>
 
-#include "authenticode/root_properties.h"
-#include "authenticode/signed_message.h"
-#include "authenticode/trust_list.h"
+#include "authenticode/chain/root_properties.h"
+#include "authenticode/signature/signed_message.h"
+#include "authenticode/signature/trust_list.h"
 #include "rootstore/root_list.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

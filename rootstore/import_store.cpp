@@ -10,7 +10,7 @@
 #include <system_error>
 #include <unistd.h>
 
-#include "authenticode/openssl_ptr.h"
+#include "authenticode/signature/openssl_ptr.h"
 
 namespace rootstore {
 

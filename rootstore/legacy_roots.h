@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "authenticode/root_properties.h"
+#include "authenticode/chain/root_properties.h"
 
 namespace rootstore {
 

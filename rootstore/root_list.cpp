@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <set>
 
-#include "authenticode/asn1_view.h"
-#include "authenticode/catalog_subject.h"
-#include "authenticode/der.h"
-#include "authenticode/openssl_ptr.h"
-#include "authenticode/signed_message.h"
-#include "authenticode/signer_info.h"
-#include "authenticode/trust_list.h"
+#include "authenticode/signature/asn1_view.h"
+#include "authenticode/formats/catalog_subject.h"
+#include "authenticode/reading/der.h"
+#include "authenticode/signature/openssl_ptr.h"
+#include "authenticode/signature/signed_message.h"
+#include "authenticode/signature/signer_info.h"
+#include "authenticode/signature/trust_list.h"
 
 namespace rootstore {
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace trust {
+
 const TrustResultDescription trustResultDescriptions[9] = {
     {TRUST_E_SYSTEM_ERROR, "TRUST_E_SYSTEM_ERROR: A system-level error occurred while verifying trust."},
     {TRUST_E_NO_SIGNER_CERT,
@@ -35,3 +37,5 @@ const char* describeTrustResult(HRESULT code) {
                    reinterpret_cast<LPSTR>(&systemText), 0, nullptr);
     return systemText != nullptr ? systemText : "";
 }
+
+}  // namespace trust

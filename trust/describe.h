@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace trust {
+
 struct TrustResultDescription {
     HRESULT code;
     const char* text;
@@ -16,3 +18,5 @@ extern const TrustResultDescription trustResultDescriptions[9];
 // or an empty text when the system has none. The text stays valid until the
 // process ends.
 const char* describeTrustResult(HRESULT code);
+
+}  // namespace trust

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+namespace trust {
+
 GUID actionGenericVerifyV2 = {0x00AAC56B, 0xCD44, 0x11D0, {0x8C, 0xC2, 0x00, 0xC0, 0x4F, 0xC2, 0x95, 0xEE}};
 
 namespace {
@@ -52,3 +54,5 @@ HRESULT verifyFileTrust(const char* path) {
 
     return WinVerifyTrust(nullptr, &actionGenericVerifyV2, &trustData);
 }
+
+}  // namespace trust

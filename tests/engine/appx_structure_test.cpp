@@ -15,11 +15,11 @@
 #include <optional>
 #include <string>
 
-#include "authenticode/appx_subject.h"
-#include "authenticode/hasher.h"
-#include "authenticode/mapped_file.h"
+#include "authenticode/formats/appx_subject.h"
+#include "authenticode/signature/hasher.h"
+#include "authenticode/reading/mapped_file.h"
 #include "authenticode/verify_file.h"
-#include "authenticode/zip_archive.h"
+#include "authenticode/reading/zip_archive.h"
 #include "fixtures.h"
 #include "synthetic_pe.h"
 

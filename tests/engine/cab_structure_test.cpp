@@ -7,9 +7,9 @@
 #include <functional>
 #include <set>
 
-#include "authenticode/cab_subject.h"
-#include "authenticode/hasher.h"
-#include "authenticode/mapped_file.h"
+#include "authenticode/formats/cab_subject.h"
+#include "authenticode/signature/hasher.h"
+#include "authenticode/reading/mapped_file.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"
 #include "synthetic_pe.h"

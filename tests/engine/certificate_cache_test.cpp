@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/certificate_cache.h"
+#include "authenticode/signature/certificate_cache.h"
 #include "fixtures.h"
 
 namespace {

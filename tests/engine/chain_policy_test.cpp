@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/chain_policy.h"
-#include "authenticode/openssl_ptr.h"
+#include "authenticode/chain/chain_policy.h"
+#include "authenticode/signature/openssl_ptr.h"
 #include "authenticode/reason.h"
-#include "authenticode/trust_store.h"
+#include "authenticode/chain/trust_store.h"
 
 namespace {
 

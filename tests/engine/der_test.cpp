@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "authenticode/der.h"
+#include "authenticode/reading/der.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <functional>
 
-#include "authenticode/pe_image.h"
+#include "authenticode/reading/pe_image.h"
 #include "authenticode/verify_file.h"
 #include "synthetic_pe.h"
 

@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "authenticode/hasher.h"
-#include "authenticode/mapped_file.h"
-#include "authenticode/pe_image.h"
-#include "authenticode/pe_subject.h"
+#include "authenticode/signature/hasher.h"
+#include "authenticode/reading/mapped_file.h"
+#include "authenticode/reading/pe_image.h"
+#include "authenticode/formats/pe_subject.h"
 #include "authenticode/reason.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"

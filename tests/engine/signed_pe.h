@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/der.h"
-#include "authenticode/pe_image.h"
+#include "authenticode/reading/der.h"
+#include "authenticode/reading/pe_image.h"
 #include "fixtures.h"
 #include "synthetic_pe.h"
 

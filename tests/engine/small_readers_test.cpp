@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/base64.h"
-#include "authenticode/indirect_data.h"
+#include "authenticode/reading/base64.h"
+#include "authenticode/signature/indirect_data.h"
 #include "signed_pe.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include <map>
 #include <vector>
 
-#include "authenticode/mapped_file.h"
-#include "authenticode/pe_image.h"
+#include "authenticode/reading/mapped_file.h"
+#include "authenticode/reading/pe_image.h"
 #include "authenticode/reason.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"

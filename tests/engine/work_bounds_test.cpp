@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/der.h"
-#include "authenticode/pe_image.h"
+#include "authenticode/reading/der.h"
+#include "authenticode/reading/pe_image.h"
 #include "authenticode/reason.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/root_properties.h"
+#include "authenticode/chain/root_properties.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"
 #include "../cli/spawn.h"

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+using trust::describeTrustResult;
+using trust::trustResultDescriptions;
+
 namespace {
 
 struct Row {

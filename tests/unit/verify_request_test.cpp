@@ -12,6 +12,9 @@
 #include <cstring>
 #include <string>
 
+using trust::actionGenericVerifyV2;
+using trust::verifyFileTrust;
+
 namespace {
 
 struct Recorded {

@@ -1,0 +1,248 @@
+#include "authenticode/formats/appx_subject.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <string>
+
+#include "authenticode/signature/asn1_view.h"
+#include "authenticode/reading/der.h"
+#include "authenticode/signature/indirect_digest.h"
+#include "authenticode/signature/oids.h"
+
+namespace authenticode {
+
+namespace {
+
+constexpr std::string_view signatureName = "AppxSignature.p7x";
+constexpr std::string_view contentTypesName = "[Content_Types].xml";
+constexpr std::string_view blockMapName = "AppxBlockMap.xml";
+constexpr std::string_view codeIntegrityName = "AppxMetadata/CodeIntegrity.cat";
+
+constexpr std::array<std::string_view, 4> packageExtensions{".appx", ".msix", ".appxbundle", ".msixbundle"};
+
+// The signature file: "PKCX", then the DER. The platform's own reader takes
+// no more than a few megabytes; anything near this bound is not a signature.
+constexpr std::string_view signatureMagic = "PKCX";
+constexpr std::uint64_t maxSignatureSize = 16 << 20;
+
+constexpr std::string_view digestsMagic = "APPX";
+constexpr std::size_t tagSize = 4;
+
+void putU16(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value) {
+    for (std::size_t i = 0; i < 2; ++i) {
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+void putU32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value) {
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+void putU64(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value) {
+    for (std::size_t i = 0; i < 8; ++i) {
+        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+const ZipEntry* findEntry(const ZipArchive& archive, std::string_view name) {
+    const auto found = std::find_if(archive.entries.begin(), archive.entries.end(),
+                                    [&](const ZipEntry& entry) { return entry.name == name; });
+    return found == archive.entries.end() ? nullptr : &*found;
+}
+
+// Part names are compared without regard to ASCII case, as a file system on
+// the platform would: two parts whose names differ only in case could stand
+// for one another.
+bool namesAreUnique(const ZipArchive& archive) {
+    std::vector<std::string> names;
+    names.reserve(archive.entries.size());
+    for (const ZipEntry& entry : archive.entries) {
+        std::string name(entry.name);
+        std::transform(name.begin(), name.end(), name.begin(),
+                       [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+        names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end());
+    return std::adjacent_find(names.begin(), names.end()) == names.end();
+}
+
+struct Package {
+    ZipArchive archive;
+    std::size_t signature;  // index of the signature's entry
+};
+
+// Compares the tagged digests the signature carries with this package's.
+// The SpcSipInfo's GUID (package or bundle) is not compared: the verifier
+// picks the interface by the file, and the digests decide.
+Reason checkPackageDigests(const MappedFile& file, const Package& package, const SignedMessage& message) {
+    IndirectData indirect{};
+    const EVP_MD* algorithm = nullptr;
+    if (const Reason reason = checkIndirectDataForm(message, oids::bytes(oids::spcSipInfo), indirect, algorithm);
+        reason != Reason::Trusted) {
+        return reason;
+    }
+    const ZipArchive& archive = package.archive;
+    const ZipEntry& signature = archive.entries[package.signature];
+    const ZipEntry* codeIntegrity = findEntry(archive, codeIntegrityName);
+
+    const auto size = static_cast<std::size_t>(EVP_MD_get_size(algorithm));
+    const Bytes carried = indirect.digest;
+    const std::size_t expectedCount = codeIntegrity ? 5 : 4;
+    if (carried.size() != digestsMagic.size() + expectedCount * (tagSize + size) ||
+        !std::equal(digestsMagic.begin(), digestsMagic.end(), carried.begin())) {
+        return Reason::DigestMismatch;
+    }
+
+    std::vector<std::string_view> seen;
+    for (std::size_t offset = digestsMagic.size(); offset < carried.size(); offset += tagSize + size) {
+        const std::string_view tag(reinterpret_cast<const char*>(carried.data() + offset), tagSize);
+        const Bytes value = carried.subspan(offset + tagSize, size);
+        if (std::find(seen.begin(), seen.end(), tag) != seen.end()) {
+            return Reason::DigestMismatch;
+        }
+        seen.push_back(tag);
+
+        const auto computed = packagePartDigest(file, archive, signature, tag, algorithm);
+        if (computed && computed->empty()) {
+            return Reason::SystemError;
+        }
+        if (!computed || !sameBytes(*computed, value)) {
+            return Reason::DigestMismatch;
+        }
+    }
+    return Reason::Trusted;
+}
+
+}  // namespace
+
+bool isAppxPath(std::string_view path) {
+    std::string lower(path.substr(path.find_last_of('/') == std::string_view::npos ? 0 : path.find_last_of('/') + 1));
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    return std::any_of(packageExtensions.begin(), packageExtensions.end(),
+                       [&](std::string_view extension) { return lower.ends_with(extension); });
+}
+
+std::optional<std::vector<std::uint8_t>> packagePartDigest(const MappedFile& file, const ZipArchive& archive,
+                                                           const ZipEntry& signature, std::string_view tag,
+                                                           const EVP_MD* algorithm) {
+    Hasher hasher(algorithm);
+    if (tag == "AXPC") {
+        hashFileRange(file, 0, static_cast<std::size_t>(signature.localHeaderOffset), hasher);
+        return hasher.finish();
+    }
+    if (tag == "AXCD") {
+        hashUnsignedCentralDirectory(archive, signature, hasher);
+        return hasher.finish();
+    }
+    const std::string_view name = tag == "AXCT"   ? contentTypesName
+                                  : tag == "AXBM" ? blockMapName
+                                  : tag == "AXCI" ? codeIntegrityName
+                                                  : std::string_view();
+    const ZipEntry* entry = name.empty() ? nullptr : findEntry(archive, name);
+    if (entry == nullptr || !readZipEntry(file.bytes(), *entry, [&](Bytes data) { hasher.update(data); })) {
+        return std::nullopt;
+    }
+    return hasher.finish();
+}
+
+void hashUnsignedCentralDirectory(const ZipArchive& archive, const ZipEntry& signature, Hasher& hasher) {
+    const std::uint64_t size = archive.centralDirectorySize - signature.centralRecord.size();
+    const std::uint64_t offset = signature.localHeaderOffset;
+    const std::uint64_t count = archive.entries.size() - 1;
+    for (const ZipEntry& entry : archive.entries) {
+        if (entry.centralRecord.data() != signature.centralRecord.data()) {
+            hasher.update(entry.centralRecord);
+        }
+    }
+    if (!archive.end.zip64Record.empty()) {
+        std::vector<std::uint8_t> record(archive.end.zip64Record.begin(), archive.end.zip64Record.end());
+        putU64(record, 24, count);
+        putU64(record, 32, count);
+        putU64(record, 40, size);
+        putU64(record, 48, offset);
+        hasher.update(record);
+        std::vector<std::uint8_t> locator(archive.end.zip64Locator.begin(), archive.end.zip64Locator.end());
+        putU64(locator, 8, offset + size);
+        hasher.update(locator);
+    }
+    // Fields that defer to the ZIP64 record keep their marker; the disk
+    // numbers are zero whatever the archive says.
+    std::vector<std::uint8_t> record(archive.end.record.begin(), archive.end.record.end());
+    putU16(record, 4, 0);
+    putU16(record, 6, 0);
+    for (const std::size_t field : {std::size_t{8}, std::size_t{10}}) {
+        if (readU16(archive.end.record, field) != 0xFFFF) {
+            putU16(record, field, count);
+        }
+    }
+    if (readU32(archive.end.record, 12) != 0xFFFFFFFF) {
+        putU32(record, 12, size);
+    }
+    if (readU32(archive.end.record, 16) != 0xFFFFFFFF) {
+        putU32(record, 16, offset);
+    }
+    hasher.update(record);
+}
+
+std::optional<SubjectOrReason> locateAppxSubject(const MappedFile& file, std::string_view path) {
+    if (!isAppxPath(path)) {
+        return std::nullopt;
+    }
+    const Bytes bytes = file.bytes();
+    auto archive = readZipArchive(bytes);
+    if (!archive || !namesAreUnique(*archive) || !findEntry(*archive, contentTypesName) ||
+        !findEntry(*archive, blockMapName)) {
+        return Reason::SubjectFormatUnknown;
+    }
+    const ZipEntry* signature = findEntry(*archive, signatureName);
+    if (signature == nullptr) {
+        return Reason::NoSignature;
+    }
+    // The signature is the last record, directly before the central
+    // directory: nothing after it escapes the digest of the records. A
+    // record added behind it is content the signature never saw; bytes
+    // that no record accounts for make the archive malformed.
+    for (const ZipEntry& entry : archive->entries) {
+        if (&entry != signature && entry.localHeaderOffset >= signature->localHeaderOffset) {
+            return Reason::DigestMismatch;
+        }
+    }
+    const auto data = zipEntryData(bytes, *signature);
+    if (!data || data->end != archive->centralDirectoryOffset) {
+        return Reason::SubjectFormatUnknown;
+    }
+
+    if (signature->uncompressedSize > maxSignatureSize) {
+        return Reason::MalformedMessage;
+    }
+    std::vector<std::uint8_t> content;
+    if (!readZipEntry(bytes, *signature,
+                      [&](Bytes block) { content.insert(content.end(), block.begin(), block.end()); }) ||
+        content.size() < signatureMagic.size() ||
+        !std::equal(signatureMagic.begin(), signatureMagic.end(), content.begin())) {
+        return Reason::NoSignature;
+    }
+    content.erase(content.begin(), content.begin() + static_cast<std::ptrdiff_t>(signatureMagic.size()));
+
+    // The subject keeps the signature's bytes and the archive's structure
+    // alive for as long as it is checked.
+    const auto der = std::make_shared<const std::vector<std::uint8_t>>(std::move(content));
+    const auto message = der::readElement(*der);
+    if (!message || message->tag != der::tagSequence) {
+        return Reason::MalformedMessage;
+    }
+    if (message->encoding.size() != der->size()) {
+        return Reason::HiddenDataInSignature;
+    }
+    const auto index = static_cast<std::size_t>(signature - archive->entries.data());
+    const auto package = std::make_shared<const Package>(Package{std::move(*archive), index});
+    return Subject{message->encoding, [&file, der, package](const SignedMessage& signedMessage) {
+                       return checkPackageDigests(file, *package, signedMessage);
+                   }};
+}
+
+}  // namespace authenticode
