@@ -174,14 +174,9 @@ void checkPolicy(const TrustStore& trust, STACK_OF(X509) * chain, Usage usage, F
         if (hasExtendedKeyUsage(certificate) && (usages & (usageBit(usage) | XKU_ANYEKU)) == 0) {
             note(failures, Failure::WrongUsage);
         }
-        // An issuer that says it is not a CA may not issue. Without the
-        // extension it may, as on Windows; and the self-signed certificate
-        // at the top is a trust anchor whatever it says.
-        const std::uint32_t flags = X509_get_extension_flags(certificate);
-        const bool anchor = depth == length - 1 && (flags & EXFLAG_SS) != 0;
-        if (!anchor && (flags & EXFLAG_BCONS) != 0 && (flags & EXFLAG_CA) == 0) {
-            note(failures, Failure::BasicConstraints);
-        }
+        // Whether an issuer may issue is OpenSSL's check, filtered by
+        // issuesOnWindows: gatherFailures lets verification go on past every
+        // failure, so that check sees each certificate of the chain.
     }
     // A root trusted for other usages only is the wrong usage: neither an
     // unknown root nor distrust, which OpenSSL reports it as.
