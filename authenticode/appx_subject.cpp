@@ -6,9 +6,9 @@
 #include <string>
 
 #include "authenticode/asn1_view.h"
-#include "authenticode/der.h"
 #include "authenticode/indirect_digest.h"
 #include "authenticode/oids.h"
+#include "authenticode/signature_der.h"
 
 namespace authenticode {
 
@@ -231,16 +231,13 @@ std::optional<SubjectOrReason> locateAppxSubject(const MappedFile& file, std::st
     // The subject keeps the signature's bytes and the archive's structure
     // alive for as long as it is checked.
     const auto der = std::make_shared<const std::vector<std::uint8_t>>(std::move(content));
-    const auto message = der::readElement(*der);
-    if (!message || message->tag != der::tagSequence) {
-        return Reason::MalformedMessage;
-    }
-    if (message->encoding.size() != der->size()) {
-        return Reason::HiddenDataInSignature;
+    const auto message = signatureDer(*der, AfterSignature::Nothing);
+    if (const auto* reason = std::get_if<Reason>(&message)) {
+        return *reason;
     }
     const auto index = static_cast<std::size_t>(signature - archive->entries.data());
     const auto package = std::make_shared<const Package>(Package{std::move(*archive), index});
-    return Subject{message->encoding, [&file, der, package](const SignedMessage& signedMessage) {
+    return Subject{std::get<Bytes>(message), [&file, der, package](const SignedMessage& signedMessage) {
                        return checkPackageDigests(file, *package, signedMessage);
                    }};
 }

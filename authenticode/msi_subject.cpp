@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "authenticode/asn1_view.h"
-#include "authenticode/der.h"
 #include "authenticode/hasher.h"
 #include "authenticode/indirect_digest.h"
 #include "authenticode/oids.h"
+#include "authenticode/signature_der.h"
 
 namespace authenticode {
 
@@ -220,18 +220,15 @@ std::optional<SubjectOrReason> locateMsiSubject(const MappedFile& file, std::str
     }
 
     const auto state = std::make_shared<const MsiSignature>(MsiSignature{std::move(*compound), std::move(*signature)});
-    const auto message = der::readElement(state->signature);
-    if (!message || message->tag != der::tagSequence) {
-        return Reason::MalformedMessage;
-    }
     // As in a PE certificate table: nothing but zeros may follow the
     // signature where no digest looks.
-    if (!allZero(Bytes(state->signature).subspan(message->encoding.size()))) {
-        return Reason::HiddenDataInSignature;
+    const auto message = signatureDer(state->signature, AfterSignature::ZeroPadding);
+    if (const auto* reason = std::get_if<Reason>(&message)) {
+        return *reason;
     }
 
     return Subject{
-        message->encoding, [&file, state](const SignedMessage& signedMessage) {
+        std::get<Bytes>(message), [&file, state](const SignedMessage& signedMessage) {
             // The data is an SpcSipInfo; signers put the installer package's
             // GUID {000C10F1-0000-0000-C000-000000000046} in it. Its value is
             // not checked: the package that checks a file is chosen by the
