@@ -77,12 +77,12 @@ struct Package {
 // Compares the tagged digests the signature carries with this package's.
 // The SpcSipInfo's GUID (package or bundle) is not compared: the verifier
 // picks the interface by the file, and the digests decide.
-Reason checkPackageDigests(const MappedFile& file, const Package& package, const SignedMessage& message) {
+Outcome checkPackageDigests(const MappedFile& file, const Package& package, const SignedMessage& message) {
     IndirectData indirect{};
     const EVP_MD* algorithm = nullptr;
-    if (const Reason reason = checkIndirectDataForm(message, oids::bytes(oids::spcSipInfo), indirect, algorithm);
-        reason != Reason::Trusted) {
-        return reason;
+    if (const Outcome form = checkIndirectDataForm(message, oids::bytes(oids::spcSipInfo), indirect, algorithm);
+        !form.passed()) {
+        return form;
     }
     const ZipArchive& archive = package.archive;
     const ZipEntry& signature = archive.entries[package.signature];
@@ -113,7 +113,7 @@ Reason checkPackageDigests(const MappedFile& file, const Package& package, const
             return Reason::DigestMismatch;
         }
     }
-    return Reason::Trusted;
+    return Outcome::pass();
 }
 
 }  // namespace

@@ -203,15 +203,19 @@ bool checkRootProperties(const TrustStore& trust, STACK_OF(X509) * chain, std::t
         failures.test(static_cast<std::size_t>(Failure::UntrustedRoot))) {
         return false;
     }
-    switch (trust.rootProperties().check(sk_X509_value(chain, length - 1), sk_X509_value(chain, 0), at, usage)) {
-        case Reason::Trusted: return false;
+    const Outcome root =
+        trust.rootProperties().check(sk_X509_value(chain, length - 1), sk_X509_value(chain, 0), at, usage);
+    if (root.passed()) {
+        return false;
+    }
+    switch (root.failure()) {
         case Reason::UntrustedRoot: note(failures, Failure::UntrustedRoot); return true;
         case Reason::RootIssuedAfterCutoff: note(failures, Failure::RootIssuedAfterCutoff); return true;
         default: note(failures, Failure::RootNotTrustedForUsage); return true;
     }
 }
 
-Reason reasonFor(const Failures& failures) {
+Outcome outcomeFor(const Failures& failures) {
     static constexpr Reason reasons[] = {
         Reason::CertificateSignatureInvalid, Reason::ExplicitlyDistrusted, Reason::ChainIncomplete,
         Reason::UntrustedRoot, Reason::CertificateExpired, Reason::WrongUsage,
@@ -224,7 +228,7 @@ Reason reasonFor(const Failures& failures) {
             return reasons[i];
         }
     }
-    return Reason::Trusted;
+    return Outcome::pass();
 }
 
 }  // namespace
@@ -234,8 +238,8 @@ namespace {
 // One chain as OpenSSL builds it, checked; with `issuers`, built against
 // those instead of the whole store. `restrictedRoot` is set to the root when
 // the root program's properties of it took trust away.
-Reason checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
-                     STACK_OF(X509) * issuers, ChainRecord* record, X509Ptr& restrictedRoot) {
+Outcome checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
+                      STACK_OF(X509) * issuers, ChainRecord* record, X509Ptr& restrictedRoot) {
     restrictedRoot.reset();
     X509StoreContextPtr context(X509_STORE_CTX_new());
     if (!context || leaf == nullptr || X509_STORE_CTX_init(context.get(), trust.store(), leaf, untrusted) != 1) {
@@ -263,27 +267,27 @@ Reason checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untru
             restrictedRoot.reset(root);
         }
     }
-    const Reason reason = reasonFor(failures);
+    const Outcome outcome = outcomeFor(failures);
     if (record != nullptr) {
         record->checked = true;
         record->at = at;
-        record->reason = reason;
+        record->outcome = outcome;
         record->certificates.clear();
         for (int i = 0; i < sk_X509_num(chain); ++i) {
             record->certificates.push_back(keepCertificate(sk_X509_value(chain, i)));
         }
     }
-    return reason;
+    return outcome;
 }
 
 }  // namespace
 
-Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
-                   ChainRecord* record) {
+Outcome verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
+                    ChainRecord* record) {
     X509Ptr restricted;
-    const Reason reason = checkOneChain(trust, leaf, untrusted, at, usage, nullptr, record, restricted);
+    const Outcome outcome = checkOneChain(trust, leaf, untrusted, at, usage, nullptr, record, restricted);
     if (!restricted) {
-        return reason;
+        return outcome;
     }
     // Windows picks, among the chains it can build, one that meets the
     // usage; OpenSSL stops at the first, which ends at the stored root of
@@ -295,13 +299,14 @@ Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrust
     ChainRecord alternative;
     X509Ptr alsoRestricted;
     if (issuers && checkOneChain(trust, leaf, untrusted, at, usage, issuers.get(),
-                                 record != nullptr ? &alternative : nullptr, alsoRestricted) == Reason::Trusted) {
+                                 record != nullptr ? &alternative : nullptr, alsoRestricted)
+                      .passed()) {
         if (record != nullptr) {
             *record = std::move(alternative);
         }
-        return Reason::Trusted;
+        return Outcome::pass();
     }
-    return reason;
+    return outcome;
 }
 
 bool hasLifetimeSigning(X509* certificate) {

@@ -25,8 +25,8 @@ bool digestAlgorithmsAgree(const SignedMessage& message, Bytes indirectAlgorithm
 
 }  // namespace
 
-Reason checkIndirectDataForm(const SignedMessage& message, Bytes dataType, IndirectData& indirect,
-                             const EVP_MD*& digest) {
+Outcome checkIndirectDataForm(const SignedMessage& message, Bytes dataType, IndirectData& indirect,
+                              const EVP_MD*& digest) {
     if (!isOid(message.contentType, oids::bytes(oids::spcIndirectData))) {
         return Reason::MalformedMessage;
     }
@@ -42,15 +42,15 @@ Reason checkIndirectDataForm(const SignedMessage& message, Bytes dataType, Indir
     if (!digestAlgorithmsAgree(message, indirect.digestAlgorithm)) {
         return Reason::DigestAlgorithmsDisagree;
     }
-    return Reason::Trusted;
+    return Outcome::pass();
 }
 
-Reason checkIndirectDigest(const SignedMessage& message, Bytes dataType,
-                           const std::function<void(Hasher&)>& hashContent) {
+Outcome checkIndirectDigest(const SignedMessage& message, Bytes dataType,
+                            const std::function<void(Hasher&)>& hashContent) {
     IndirectData indirect{};
     const EVP_MD* digest = nullptr;
-    if (const Reason reason = checkIndirectDataForm(message, dataType, indirect, digest); reason != Reason::Trusted) {
-        return reason;
+    if (const Outcome form = checkIndirectDataForm(message, dataType, indirect, digest); !form.passed()) {
+        return form;
     }
     Hasher hasher(digest);
     hashContent(hasher);
@@ -58,7 +58,7 @@ Reason checkIndirectDigest(const SignedMessage& message, Bytes dataType,
     if (contentDigest.empty()) {
         return Reason::SystemError;
     }
-    return sameBytes(contentDigest, indirect.digest) ? Reason::Trusted : Reason::DigestMismatch;
+    return sameBytes(contentDigest, indirect.digest) ? Outcome::pass() : Reason::DigestMismatch;
 }
 
 }  // namespace authenticode

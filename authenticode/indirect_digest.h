@@ -7,7 +7,7 @@
 #include "authenticode/bytes.h"
 #include "authenticode/hasher.h"
 #include "authenticode/indirect_data.h"
-#include "authenticode/reason.h"
+#include "authenticode/outcome.h"
 #include "authenticode/signed_message.h"
 
 namespace authenticode {
@@ -19,13 +19,13 @@ inline constexpr Bytes anyDataType{};
 // type is `dataType` (contents bytes of the OID, or any when empty), whose digest algorithm is
 // supported and agrees with the SignedData's and the SignerInfo's, and whose
 // digest equals the digest of what `hashContent` feeds in.
-Reason checkIndirectDigest(const SignedMessage& message, Bytes dataType,
-                           const std::function<void(Hasher&)>& hashContent);
+Outcome checkIndirectDigest(const SignedMessage& message, Bytes dataType,
+                            const std::function<void(Hasher&)>& hashContent);
 
 // Only the structural part: the content is an SpcIndirectDataContent of
 // `dataType` with a supported digest algorithm that the other two fields
 // agree with. Gives the parsed content and its digest algorithm.
-Reason checkIndirectDataForm(const SignedMessage& message, Bytes dataType, IndirectData& indirect,
-                             const EVP_MD*& digest);
+Outcome checkIndirectDataForm(const SignedMessage& message, Bytes dataType, IndirectData& indirect,
+                              const EVP_MD*& digest);
 
 }  // namespace authenticode

@@ -228,7 +228,7 @@ std::optional<SubjectOrReason> locateMsiSubject(const MappedFile& file, std::str
     }
 
     return Subject{
-        std::get<Bytes>(message), [&file, state](const SignedMessage& signedMessage) {
+        std::get<Bytes>(message), [&file, state](const SignedMessage& signedMessage) -> Outcome {
             // The data is an SpcSipInfo; signers put the installer package's
             // GUID {000C10F1-0000-0000-C000-000000000046} in it. Its value is
             // not checked: the package that checks a file is chosen by the
@@ -236,15 +236,15 @@ std::optional<SubjectOrReason> locateMsiSubject(const MappedFile& file, std::str
             // the signature to this file.
             IndirectData indirect{};
             const EVP_MD* digest = nullptr;
-            const Reason form = checkIndirectDataForm(signedMessage, oids::bytes(oids::spcSipInfo), indirect, digest);
-            if (form != Reason::Trusted) {
+            const Outcome form = checkIndirectDataForm(signedMessage, oids::bytes(oids::spcSipInfo), indirect, digest);
+            if (!form.passed()) {
                 return form;
             }
             const auto computed = msiDigest(file, state->compound, digest);
             if (const auto* reason = std::get_if<Reason>(&computed)) {
                 return *reason;
             }
-            return sameBytes(std::get<std::vector<std::uint8_t>>(computed), indirect.digest) ? Reason::Trusted
+            return sameBytes(std::get<std::vector<std::uint8_t>>(computed), indirect.digest) ? Outcome::pass()
                                                                                              : Reason::DigestMismatch;
         }};
 }

@@ -275,13 +275,13 @@ std::optional<RootRestrictions> RootProperties::find(X509* root) const {
     return std::nullopt;
 }
 
-Reason RootProperties::check(X509* root, X509* leaf, std::time_t at, Usage usage) const {
+Outcome RootProperties::check(X509* root, X509* leaf, std::time_t at, Usage usage) const {
     if (overflowed_) {
         return Reason::RootNotTrustedForUsage;
     }
     const std::optional<RootRestrictions> restrictions = find(root);
     if (!restrictions) {
-        return Reason::Trusted;
+        return Outcome::pass();
     }
     const char* oid = oidFor(usage);
     if (!covers(restrictions->usages, oid) || names(restrictions->disallowedUsages, oid) ||
@@ -305,7 +305,7 @@ Reason RootProperties::check(X509* root, X509* leaf, std::time_t at, Usage usage
             return Reason::RootIssuedAfterCutoff;
         }
     }
-    return Reason::Trusted;
+    return Outcome::pass();
 }
 
 }  // namespace authenticode

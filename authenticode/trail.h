@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "authenticode/openssl_ptr.h"
-#include "authenticode/reason.h"
+#include "authenticode/outcome.h"
 
 namespace authenticode {
 
@@ -32,7 +32,7 @@ struct ChainRecord {
     bool checked = false;
     std::time_t at = 0;                  // the time the chain was checked at
     std::vector<X509Ptr> certificates;  // leaf first, as far as it was built
-    Reason reason = Reason::Trusted;
+    Outcome outcome;                     // passed when the chain holds
 };
 
 enum class TimeStampKind { None, CounterSignature, Rfc3161 };

@@ -32,13 +32,14 @@ int outcome(authenticode::Bytes input) {
     const auto& message = std::get<SignedMessage>(decoded);
     IndirectData indirect{};
     const EVP_MD* digest = nullptr;
-    const Reason form = checkIndirectDataForm(message, oids::bytes(oids::spcPeImageData), indirect, digest);
+    const Outcome form = checkIndirectDataForm(message, oids::bytes(oids::spcPeImageData), indirect, digest);
     const SignerCheck signer = checkSignerInfo(message.signer, message.certificates, message.digestedContent,
                                                bytesOf(message.contentType));
     const TimeStamp timeStamp = checkTimeStamp(message);
-    const Reason authority = checkTimeStampAuthority(timeStamp, testTrust());
-    return static_cast<int>(form) * 1000000 + static_cast<int>(signer.status) * 10000 +
-           static_cast<int>(timeStamp.reason) * 100 + static_cast<int>(authority);
+    const Outcome authority = checkTimeStampAuthority(timeStamp, testTrust());
+    // A number that every result feeds, so that none of the work is left out.
+    return static_cast<int>(form.verdict()) * 1000000 + static_cast<int>(signer.status) * 10000 +
+           static_cast<int>(timeStamp.outcome.verdict()) * 100 + static_cast<int>(authority.verdict());
 }
 
 }  // namespace
