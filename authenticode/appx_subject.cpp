@@ -78,12 +78,11 @@ struct Package {
 // The SpcSipInfo's GUID (package or bundle) is not compared: the verifier
 // picks the interface by the file, and the digests decide.
 Outcome checkPackageDigests(const MappedFile& file, const Package& package, const SignedMessage& message) {
-    IndirectData indirect{};
-    const EVP_MD* algorithm = nullptr;
-    if (const Outcome form = checkIndirectDataForm(message, oids::bytes(oids::spcSipInfo), indirect, algorithm);
-        !form.passed()) {
-        return form;
+    const auto form = checkIndirectDataForm(message, oids::bytes(oids::spcSipInfo));
+    if (const auto* reason = std::get_if<Reason>(&form)) {
+        return *reason;
     }
+    const auto& [indirect, algorithm] = std::get<CheckedIndirectData>(form);
     const ZipArchive& archive = package.archive;
     const ZipEntry& signature = archive.entries[package.signature];
     const ZipEntry* codeIntegrity = findEntry(archive, codeIntegrityName);

@@ -235,15 +235,20 @@ Outcome outcomeFor(const Failures& failures) {
 
 namespace {
 
+struct OneChain {
+    Outcome outcome;
+    // The chain's root when the root program's properties of it took trust
+    // away; null otherwise.
+    X509Ptr restrictedRoot;
+};
+
 // One chain as OpenSSL builds it, checked; with `issuers`, built against
-// those instead of the whole store. `restrictedRoot` is set to the root when
-// the root program's properties of it took trust away.
-Outcome checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
-                      STACK_OF(X509) * issuers, ChainRecord* record, X509Ptr& restrictedRoot) {
-    restrictedRoot.reset();
+// those instead of the whole store.
+OneChain checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
+                       STACK_OF(X509) * issuers, ChainRecord* record) {
     X509StoreContextPtr context(X509_STORE_CTX_new());
     if (!context || leaf == nullptr || X509_STORE_CTX_init(context.get(), trust.store(), leaf, untrusted) != 1) {
-        return Reason::SystemError;
+        return {Reason::SystemError, nullptr};
     }
     if (issuers != nullptr) {
         X509_STORE_CTX_set0_trusted_stack(context.get(), issuers);
@@ -257,10 +262,11 @@ Outcome checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untr
     X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_TRUSTED_FIRST);
 
     if (X509_verify_cert(context.get()) < 0) {
-        return Reason::SystemError;
+        return {Reason::SystemError, nullptr};
     }
     STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
     checkPolicy(trust, chain, usage, failures);
+    X509Ptr restrictedRoot;
     if (checkRootProperties(trust, chain, at, usage, failures)) {
         X509* root = sk_X509_value(chain, sk_X509_num(chain) - 1);
         if (X509_up_ref(root) == 1) {
@@ -277,17 +283,16 @@ Outcome checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untr
             record->certificates.push_back(keepCertificate(sk_X509_value(chain, i)));
         }
     }
-    return outcome;
+    return {outcome, std::move(restrictedRoot)};
 }
 
 }  // namespace
 
 Outcome verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
                     ChainRecord* record) {
-    X509Ptr restricted;
-    const Outcome outcome = checkOneChain(trust, leaf, untrusted, at, usage, nullptr, record, restricted);
-    if (!restricted) {
-        return outcome;
+    const OneChain first = checkOneChain(trust, leaf, untrusted, at, usage, nullptr, record);
+    if (!first.restrictedRoot) {
+        return first.outcome;
     }
     // Windows picks, among the chains it can build, one that meets the
     // usage; OpenSSL stops at the first, which ends at the stored root of
@@ -295,18 +300,17 @@ Outcome verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrus
     // certificates the signature carries may still lead elsewhere (a
     // cross-certificate to an older root trusted for the usage): that chain
     // is taken if it holds.
-    const CertificateStackPtr issuers = issuersAvoiding(trust.store(), leaf, untrusted, restricted.get());
+    const CertificateStackPtr issuers = issuersAvoiding(trust.store(), leaf, untrusted, first.restrictedRoot.get());
     ChainRecord alternative;
-    X509Ptr alsoRestricted;
-    if (issuers && checkOneChain(trust, leaf, untrusted, at, usage, issuers.get(),
-                                 record != nullptr ? &alternative : nullptr, alsoRestricted)
-                      .passed()) {
+    if (issuers &&
+        checkOneChain(trust, leaf, untrusted, at, usage, issuers.get(), record != nullptr ? &alternative : nullptr)
+            .outcome.passed()) {
         if (record != nullptr) {
             *record = std::move(alternative);
         }
         return Outcome::pass();
     }
-    return outcome;
+    return first.outcome;
 }
 
 bool hasLifetimeSigning(X509* certificate) {

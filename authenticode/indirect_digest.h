@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <variant>
 
 #include "authenticode/bytes.h"
 #include "authenticode/hasher.h"
@@ -22,10 +23,16 @@ inline constexpr Bytes anyDataType{};
 Outcome checkIndirectDigest(const SignedMessage& message, Bytes dataType,
                             const std::function<void(Hasher&)>& hashContent);
 
+// An SpcIndirectDataContent whose form checked out, and the digest its
+// algorithm names.
+struct CheckedIndirectData {
+    IndirectData indirect;
+    const EVP_MD* digest;
+};
+
 // Only the structural part: the content is an SpcIndirectDataContent of
 // `dataType` with a supported digest algorithm that the other two fields
-// agree with. Gives the parsed content and its digest algorithm.
-Outcome checkIndirectDataForm(const SignedMessage& message, Bytes dataType, IndirectData& indirect,
-                              const EVP_MD*& digest);
+// agree with. Gives the parsed content and its digest, or why not.
+std::variant<CheckedIndirectData, Reason> checkIndirectDataForm(const SignedMessage& message, Bytes dataType);
 
 }  // namespace authenticode

@@ -234,12 +234,11 @@ std::optional<SubjectOrReason> locateMsiSubject(const MappedFile& file, std::str
             // not checked: the package that checks a file is chosen by the
             // file's content, not by the signature, and the digest alone ties
             // the signature to this file.
-            IndirectData indirect{};
-            const EVP_MD* digest = nullptr;
-            const Outcome form = checkIndirectDataForm(signedMessage, oids::bytes(oids::spcSipInfo), indirect, digest);
-            if (!form.passed()) {
-                return form;
+            const auto form = checkIndirectDataForm(signedMessage, oids::bytes(oids::spcSipInfo));
+            if (const auto* reason = std::get_if<Reason>(&form)) {
+                return *reason;
             }
+            const auto& [indirect, digest] = std::get<CheckedIndirectData>(form);
             const auto computed = msiDigest(file, state->compound, digest);
             if (const auto* reason = std::get_if<Reason>(&computed)) {
                 return *reason;

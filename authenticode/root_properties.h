@@ -72,7 +72,6 @@ private:
 std::string formatRootProperties(const Thumbprint& thumbprint, const RootRestrictions& restrictions);
 // The thumbprint a root is listed by; nothing if it cannot be computed.
 std::optional<Thumbprint> thumbprintOf(X509* certificate);
-std::optional<std::pair<Thumbprint, RootRestrictions>> parseRootProperties(std::string_view line,
-                                                                           bool& thumbprintRead);
+std::optional<std::pair<Thumbprint, RootRestrictions>> parseRootProperties(std::string_view line);
 
 }  // namespace authenticode
