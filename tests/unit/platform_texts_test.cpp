@@ -8,12 +8,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "fixtures.h"
+#include "system_text.h"
 #include "trust/describe.h"
 
 namespace {
@@ -37,21 +37,11 @@ const TrustResultDescription* ownDescription(DWORD code) {
     return nullptr;
 }
 
-std::string formatMessage(DWORD code) {
-    LPSTR text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                   nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<LPSTR>(&text), 0,
-                   nullptr);
-    std::string result = text != nullptr ? text : "";
-    LocalFree(text);
-    return result;
-}
-
 TEST(PlatformTexts, TheStandInsMessageTableGivesThePlatformsTexts) {
     const auto platform = platformTexts();
     ASSERT_GE(platform.size(), 50u) << "the reference table did not read";
     for (const auto& [code, text] : platform) {
-        EXPECT_EQ(formatMessage(code), text) << std::hex << code;
+        EXPECT_EQ(testing_support::systemText(code), text) << std::hex << code;
     }
 }
 
