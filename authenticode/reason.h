@@ -7,7 +7,7 @@
 namespace authenticode {
 
 enum class Reason {
-    Trusted,
+    Trusted,  // the verdict on a whole file only; a check that passed is an Outcome that passed
 
     // The file and its format.
     FileUnreadable,

@@ -13,9 +13,9 @@ namespace authenticode {
 
 namespace {
 
-Reason reasonForSigner(SignerStatus status) {
+Outcome signerOutcome(SignerStatus status) {
     switch (status) {
-        case SignerStatus::Valid: return Reason::Trusted;
+        case SignerStatus::Valid: return Outcome::pass();
         case SignerStatus::CertificateMissing: return Reason::SignerCertificateMissing;
         case SignerStatus::UnsupportedAlgorithm: return Reason::UnsupportedDigestAlgorithm;
         case SignerStatus::Invalid: return Reason::SignerSignatureInvalid;
@@ -36,13 +36,13 @@ void noteSignature(const SignedMessage& message, Trail& trail) {
 
 }  // namespace
 
-Reason checkSignature(const Subject& subject, std::time_t now, Trail* trail) {
-    // Notes the check that decided when it failed; passes the reason on.
-    const auto decide = [trail](Check check, Reason reason) {
-        if (trail != nullptr && reason != Reason::Trusted) {
+Outcome checkSignature(const Subject& subject, std::time_t now, Trail* trail) {
+    // Notes the check that decided when it failed; passes the outcome on.
+    const auto decide = [trail](Check check, Outcome outcome) {
+        if (trail != nullptr && !outcome.passed()) {
             trail->decidedBy = check;
         }
-        return reason;
+        return outcome;
     };
     auto decoded = decodeSignedMessage(subject.signature);
     if (const auto* reason = std::get_if<Reason>(&decoded)) {
@@ -55,16 +55,16 @@ Reason checkSignature(const Subject& subject, std::time_t now, Trail* trail) {
 
     // The file's content first, then the signer: a changed file reports its
     // digest whatever else is wrong with the signature.
-    if (const Reason reason = subject.checkContent(message); reason != Reason::Trusted) {
-        return decide(Check::FileDigest, reason);
+    if (const Outcome content = subject.checkContent(message); !content.passed()) {
+        return decide(Check::FileDigest, content);
     }
     const SignerCheck signer =
         checkSignerInfo(message.signer, message.certificates, message.digestedContent, bytesOf(message.contentType));
     if (trail != nullptr) {
         trail->signer = keepCertificate(signer.certificate);
     }
-    if (const Reason reason = reasonForSigner(signer.status); reason != Reason::Trusted) {
-        return decide(Check::Signer, reason);
+    if (const Outcome signature = signerOutcome(signer.status); !signature.passed()) {
+        return decide(Check::Signer, signature);
     }
 
     const TimeStamp timeStamp = checkTimeStamp(message);
@@ -75,8 +75,8 @@ Reason checkSignature(const Subject& subject, std::time_t now, Trail* trail) {
         trail->timeStampTime = timeStamp.time;
         trail->timeStampAuthority = keepCertificate(timeStamp.authority);
     }
-    if (timeStamp.reason != Reason::Trusted) {
-        return decide(Check::TimeStamp, timeStamp.reason);
+    if (!timeStamp.outcome.passed()) {
+        return decide(Check::TimeStamp, timeStamp.outcome);
     }
 
     // Only now that the signature holds is the machine's trust consulted.
@@ -90,13 +90,13 @@ Reason checkSignature(const Subject& subject, std::time_t now, Trail* trail) {
     // whose publisher is unknown says so even when its time-stamp is from an
     // unknown authority too.
     const std::time_t at = timeStamp.time && !hasLifetimeSigning(signer.certificate) ? *timeStamp.time : now;
-    if (const Reason chain = verifyChain(*trust, signer.certificate, message.certificates, at, Usage::CodeSigning,
-                                         trail != nullptr ? &trail->publisherChain : nullptr);
-        chain != Reason::Trusted) {
+    if (const Outcome chain = verifyChain(*trust, signer.certificate, message.certificates, at, Usage::CodeSigning,
+                                          trail != nullptr ? &trail->publisherChain : nullptr);
+        !chain.passed()) {
         // The verdict is the publisher's, but a reader of the trail still
         // learns where the time-stamp authority's chain ends.
         if (trail != nullptr && timeStamp.time) {
-            checkTimeStampAuthority(timeStamp, *trust, &trail->authorityChain);
+            static_cast<void>(checkTimeStampAuthority(timeStamp, *trust, &trail->authorityChain));
         }
         return decide(Check::PublisherChain, chain);
     }

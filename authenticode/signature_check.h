@@ -5,12 +5,14 @@
 
 #include <ctime>
 
-#include "authenticode/reason.h"
 #include "authenticode/formats/subject.h"
+#include "authenticode/outcome.h"
 #include "authenticode/trail.h"
 
 namespace authenticode {
 
-Reason checkSignature(const Subject& subject, std::time_t now, Trail* trail = nullptr);
+// Passes when the signature verifies and its chains reach this machine's
+// trust; otherwise fails for the first check that did not hold.
+Outcome checkSignature(const Subject& subject, std::time_t now, Trail* trail = nullptr);
 
 }  // namespace authenticode

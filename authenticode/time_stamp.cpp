@@ -21,7 +21,7 @@ constexpr std::array<std::uint8_t, 11> tstInfoType{0x2A, 0x86, 0x48, 0x86, 0xF7,
 
 TimeStamp failed(Reason reason) {
     TimeStamp timeStamp;
-    timeStamp.reason = reason;
+    timeStamp.outcome = reason;
     return timeStamp;
 }
 
@@ -148,13 +148,13 @@ TimeStamp checkTimeStamp(const SignedMessage& primary) {
     return {};
 }
 
-Reason checkTimeStampAuthority(const TimeStamp& timeStamp, const TrustStore& trust, ChainRecord* record) {
+Outcome checkTimeStampAuthority(const TimeStamp& timeStamp, const TrustStore& trust, ChainRecord* record) {
     if (!timeStamp.time || timeStamp.authority == nullptr) {
-        return Reason::Trusted;
+        return Outcome::pass();
     }
-    const Reason chain =
+    const Outcome chain =
         verifyChain(trust, timeStamp.authority, timeStamp.certificates, *timeStamp.time, Usage::TimeStamping, record);
-    return chain == Reason::Trusted ? Reason::Trusted : Reason::TimeStampInvalid;
+    return chain.passed() ? Outcome::pass() : Reason::TimeStampInvalid;
 }
 
 }  // namespace authenticode

@@ -6,8 +6,8 @@
 #include <ctime>
 #include <optional>
 
-#include "authenticode/reason.h"
 #include "authenticode/signature/signed_message.h"
+#include "authenticode/outcome.h"
 #include "authenticode/trail.h"
 #include "authenticode/chain/trust_store.h"
 
@@ -16,9 +16,9 @@ namespace authenticode {
 struct TimeStamp {
     // The attested time, when a time-stamp is present and its signature holds.
     std::optional<std::time_t> time;
-    // Trusted when there is no time-stamp or its signature holds; otherwise
+    // Passed when there is no time-stamp or its signature holds; otherwise
     // why not.
-    Reason reason = Reason::Trusted;
+    Outcome outcome;
     // The time-stamp's signer and the certificates that came with it.
     X509* authority = nullptr;
     STACK_OF(X509) * certificates = nullptr;
@@ -34,6 +34,6 @@ TimeStamp checkTimeStamp(const SignedMessage& primary);
 // Checks that a time-stamp's signer is a time-stamping authority whose chain
 // reaches this machine's trust at the attested time.
 // When `record` is given, the authority's chain as built is kept there.
-Reason checkTimeStampAuthority(const TimeStamp& timeStamp, const TrustStore& trust, ChainRecord* record = nullptr);
+Outcome checkTimeStampAuthority(const TimeStamp& timeStamp, const TrustStore& trust, ChainRecord* record = nullptr);
 
 }  // namespace authenticode

@@ -73,7 +73,7 @@ SubjectOrReason locateSubject(const MappedFile& file, std::string_view path, Tra
     return Reason::SubjectFormatUnknown;
 }
 
-Reason verifyOpenedFile(const std::string& path, std::time_t now, Trail* trail) {
+Outcome verifyOpenedFile(const std::string& path, std::time_t now, Trail* trail) {
     ErrorQueueGuard errorQueue;
     const auto file = MappedFile::open(path);
     if (!file) {
@@ -96,7 +96,8 @@ Reason verifyFileReason(const std::string& path, std::time_t now, Trail* trail) 
     // Memory the engine cannot get is the engine's failure, not the file's,
     // and never a reason to end the caller's process.
     try {
-        return verifyOpenedFile(path, now, trail);
+        // The one place a passed check becomes the verdict "trusted".
+        return verifyOpenedFile(path, now, trail).verdict();
     } catch (const std::bad_alloc&) {
         return Reason::SystemError;
     }

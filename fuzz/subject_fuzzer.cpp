@@ -35,7 +35,7 @@ int outcome(const std::string& path) {
     if (const auto* reason = std::get_if<Reason>(&decoded)) {
         return 100 + static_cast<int>(*reason);
     }
-    return 200 + static_cast<int>(found.checkContent(std::get<SignedMessage>(decoded)));
+    return 200 + static_cast<int>(found.checkContent(std::get<SignedMessage>(decoded)).verdict());
 }
 
 }  // namespace

@@ -19,9 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (const auto read = rootstore::readRootListEntries(list->trustedSubjects)) {
             // Everything taken must write out as a line that reads back.
             for (const auto& entry : read->entries) {
-                bool thumbprintRead = false;
                 const std::string line = authenticode::formatRootProperties(entry.thumbprint, entry.restrictions);
-                if (!authenticode::parseRootProperties(line, thumbprintRead)) {
+                if (!authenticode::parseRootProperties(line)) {
                     __builtin_trap();
                 }
             }
@@ -30,9 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     for (std::size_t start = 0; start <= text.size();) {
         const std::size_t end = text.find('\n', start);
-        bool thumbprintRead = false;
-        authenticode::parseRootProperties(text.substr(start, end == std::string_view::npos ? end : end - start),
-                                          thumbprintRead);
+        authenticode::parseRootProperties(text.substr(start, end == std::string_view::npos ? end : end - start));
         if (end == std::string_view::npos) {
             break;
         }

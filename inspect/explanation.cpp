@@ -36,7 +36,9 @@ std::string expiredCertificate(const ChainRecord& record) {
 // authority's") and the usage it was checked for.
 std::string chainProblem(const ChainRecord& record, const std::string& party, const std::string& usage) {
     X509* last = record.certificates.empty() ? nullptr : record.certificates.back().get();
-    switch (record.reason) {
+    // Asked only of a chain that failed, whose failure is its verdict.
+    const Reason reason = record.outcome.verdict();
+    switch (reason) {
         case Reason::UntrustedRoot:
             if (last != nullptr) {
                 return party + " chain ends at " + subjectOf(last) + ", which this machine does not trust for " + usage;
@@ -68,7 +70,7 @@ std::string chainProblem(const ChainRecord& record, const std::string& party, co
             break;
         default: break;
     }
-    return party + " chain: " + wordsFor(record.reason).meaning;
+    return party + " chain: " + wordsFor(reason).meaning;
 }
 
 std::string rootOf(const ChainRecord& record) {

@@ -44,13 +44,13 @@ ChainFacts chainFacts(const ChainRecord& record, const char* usage) {
     ChainFacts facts;
     facts.usage = usage;
     facts.checkedAt = isoTime(record.at);
-    facts.trusted = record.reason == Reason::Trusted;
+    facts.trusted = record.outcome.passed();
     for (const auto& certificate : record.certificates) {
         if (certificate) {
             facts.certificates.push_back(factsOf(certificate.get()));
         }
     }
-    if (record.reason == Reason::ChainIncomplete && !record.certificates.empty() && record.certificates.back()) {
+    if (record.outcome == Reason::ChainIncomplete && !record.certificates.empty() && record.certificates.back()) {
         X509* last = record.certificates.back().get();
         if (X509_check_issued(last, last) != X509_V_OK) {
             facts.missingIssuer = nameOf(X509_get_issuer_name(last));

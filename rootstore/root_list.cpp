@@ -268,7 +268,7 @@ std::variant<RootList, std::string> readRootList(Bytes der, const std::vector<Sh
         return std::string("the list is not a signed message (truncated or damaged?)");
     }
     const auto& message = std::get<authenticode::SignedMessage>(decoded);
-    if (authenticode::checkCatalogContent(message) != authenticode::Reason::Trusted) {
+    if (!authenticode::checkCatalogContent(message).passed()) {
         return std::string("the signed content is not a certificate trust list");
     }
     const auto signer = authenticode::checkSignerInfo(message.signer, message.certificates, message.digestedContent,

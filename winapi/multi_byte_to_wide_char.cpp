@@ -5,7 +5,7 @@
 #include <cstring>
 #include <span>
 
-#include "winapi/utf8.h"
+#include "authenticode/reading/utf8.h"
 
 namespace {
 
@@ -14,16 +14,13 @@ namespace {
 template <typename Emit>
 bool convert(std::span<const unsigned char> input, bool strict, Emit emit) {
     while (!input.empty()) {
-        const winapi::Utf8Step step = winapi::decodeUtf8(input);
+        const authenticode::Utf8Step step = authenticode::decodeUtf8Step(input);
         if (strict && !step.wellFormed) {
             return false;
         }
-        if (step.value >= 0x10000) {
-            const char32_t offset = step.value - 0x10000;
-            emit(static_cast<WCHAR>(0xD800 + (offset >> 10)));
-            emit(static_cast<WCHAR>(0xDC00 + (offset & 0x3FF)));
-        } else {
-            emit(static_cast<WCHAR>(step.value));
+        const authenticode::Utf16Units encoded = authenticode::encodeUtf16(step.value);
+        for (std::size_t i = 0; i < encoded.count; ++i) {
+            emit(static_cast<WCHAR>(encoded.units[i]));
         }
         input = input.subspan(step.length);
     }

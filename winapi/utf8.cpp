@@ -1,10 +1,10 @@
 #include "winapi/utf8.h"
 
+#include "authenticode/reading/utf8.h"
+
 namespace winapi {
 
 namespace {
-
-constexpr char32_t replacementCharacter = 0xFFFD;
 
 void appendUtf8(std::string& out, char32_t value) {
     auto put = [&out](unsigned bits) { out.push_back(static_cast<char>(bits)); };
@@ -27,53 +27,6 @@ void appendUtf8(std::string& out, char32_t value) {
 
 }  // namespace
 
-Utf8Step decodeUtf8(std::span<const unsigned char> bytes) {
-    const unsigned lead = bytes[0];
-    if (lead < 0x80) {
-        return {lead, 1, true};
-    }
-
-    // The well-formed sequences: the lead byte fixes how many continuation
-    // bytes follow and narrows the range of the first one, which rules out
-    // overlong forms, surrogates and values above U+10FFFF.
-    std::size_t continuations = 0;
-    char32_t value = 0;
-    unsigned low = 0x80;
-    unsigned high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        continuations = 1;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        continuations = 2;
-        value = lead & 0x0F;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        continuations = 3;
-        value = lead & 0x07;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return {replacementCharacter, 1, false};
-    }
-
-    std::size_t length = 1;
-    for (std::size_t i = 0; i < continuations; ++i) {
-        if (length >= bytes.size()) {
-            return {replacementCharacter, length, false};
-        }
-        const unsigned next = bytes[length];
-        if (next < low || next > high) {
-            return {replacementCharacter, length, false};
-        }
-        value = (value << 6) | (next & 0x3F);
-        ++length;
-        low = 0x80;
-        high = 0xBF;
-    }
-    return {value, length, true};
-}
-
 std::string utf16ToUtf8(const char16_t* text) {
     std::string out;
     for (std::size_t i = 0; text[i] != 0; ++i) {
@@ -82,7 +35,7 @@ std::string utf16ToUtf8(const char16_t* text) {
             appendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
             ++i;
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            appendUtf8(out, replacementCharacter);
+            appendUtf8(out, authenticode::replacementCharacter);
         } else {
             appendUtf8(out, unit);
         }

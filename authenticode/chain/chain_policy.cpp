@@ -198,15 +198,19 @@ bool checkRootProperties(const TrustStore& trust, STACK_OF(X509) * chain, std::t
         failures.test(static_cast<std::size_t>(Failure::UntrustedRoot))) {
         return false;
     }
-    switch (trust.rootProperties().check(sk_X509_value(chain, length - 1), sk_X509_value(chain, 0), at, usage)) {
-        case Reason::Trusted: return false;
+    const Outcome root =
+        trust.rootProperties().check(sk_X509_value(chain, length - 1), sk_X509_value(chain, 0), at, usage);
+    if (root.passed()) {
+        return false;
+    }
+    switch (root.failure()) {
         case Reason::UntrustedRoot: note(failures, Failure::UntrustedRoot); return true;
         case Reason::RootIssuedAfterCutoff: note(failures, Failure::RootIssuedAfterCutoff); return true;
         default: note(failures, Failure::RootNotTrustedForUsage); return true;
     }
 }
 
-Reason reasonFor(const Failures& failures) {
+Outcome outcomeFor(const Failures& failures) {
     static constexpr Reason reasons[] = {
         Reason::CertificateSignatureInvalid, Reason::ExplicitlyDistrusted, Reason::ChainIncomplete,
         Reason::UntrustedRoot, Reason::CertificateExpired, Reason::WrongUsage,
@@ -219,22 +223,27 @@ Reason reasonFor(const Failures& failures) {
             return reasons[i];
         }
     }
-    return Reason::Trusted;
+    return Outcome::pass();
 }
 
 }  // namespace
 
 namespace {
 
+struct OneChain {
+    Outcome outcome;
+    // The chain's root when the root program's properties of it took trust
+    // away; null otherwise.
+    X509Ptr restrictedRoot;
+};
+
 // One chain as OpenSSL builds it, checked; with `issuers`, built against
-// those instead of the whole store. `restrictedRoot` is set to the root when
-// the root program's properties of it took trust away.
-Reason checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
-                     STACK_OF(X509) * issuers, ChainRecord* record, X509Ptr& restrictedRoot) {
-    restrictedRoot.reset();
+// those instead of the whole store.
+OneChain checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
+                       STACK_OF(X509) * issuers, ChainRecord* record) {
     X509StoreContextPtr context(X509_STORE_CTX_new());
     if (!context || leaf == nullptr || X509_STORE_CTX_init(context.get(), trust.store(), leaf, untrusted) != 1) {
-        return Reason::SystemError;
+        return {Reason::SystemError, nullptr};
     }
     if (issuers != nullptr) {
         X509_STORE_CTX_set0_trusted_stack(context.get(), issuers);
@@ -248,37 +257,37 @@ Reason checkOneChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untru
     X509_VERIFY_PARAM_set_flags(parameters, X509_V_FLAG_TRUSTED_FIRST);
 
     if (X509_verify_cert(context.get()) < 0) {
-        return Reason::SystemError;
+        return {Reason::SystemError, nullptr};
     }
     STACK_OF(X509)* chain = X509_STORE_CTX_get0_chain(context.get());
     checkPolicy(trust, chain, usage, failures);
+    X509Ptr restrictedRoot;
     if (checkRootProperties(trust, chain, at, usage, failures)) {
         X509* root = sk_X509_value(chain, sk_X509_num(chain) - 1);
         if (X509_up_ref(root) == 1) {
             restrictedRoot.reset(root);
         }
     }
-    const Reason reason = reasonFor(failures);
+    const Outcome outcome = outcomeFor(failures);
     if (record != nullptr) {
         record->checked = true;
         record->at = at;
-        record->reason = reason;
+        record->outcome = outcome;
         record->certificates.clear();
         for (int i = 0; i < sk_X509_num(chain); ++i) {
             record->certificates.push_back(keepCertificate(sk_X509_value(chain, i)));
         }
     }
-    return reason;
+    return {outcome, std::move(restrictedRoot)};
 }
 
 }  // namespace
 
-Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
-                   ChainRecord* record) {
-    X509Ptr restricted;
-    const Reason reason = checkOneChain(trust, leaf, untrusted, at, usage, nullptr, record, restricted);
-    if (!restricted) {
-        return reason;
+Outcome verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrusted, std::time_t at, Usage usage,
+                    ChainRecord* record) {
+    const OneChain first = checkOneChain(trust, leaf, untrusted, at, usage, nullptr, record);
+    if (!first.restrictedRoot) {
+        return first.outcome;
     }
     // Windows picks, among the chains it can build, one that meets the
     // usage; OpenSSL stops at the first, which ends at the stored root of
@@ -286,17 +295,17 @@ Reason verifyChain(const TrustStore& trust, X509* leaf, STACK_OF(X509) * untrust
     // certificates the signature carries may still lead elsewhere (a
     // cross-certificate to an older root trusted for the usage): that chain
     // is taken if it holds.
-    const CertificateStackPtr issuers = issuersAvoiding(trust.store(), leaf, untrusted, restricted.get());
+    const CertificateStackPtr issuers = issuersAvoiding(trust.store(), leaf, untrusted, first.restrictedRoot.get());
     ChainRecord alternative;
-    X509Ptr alsoRestricted;
-    if (issuers && checkOneChain(trust, leaf, untrusted, at, usage, issuers.get(),
-                                 record != nullptr ? &alternative : nullptr, alsoRestricted) == Reason::Trusted) {
+    if (issuers &&
+        checkOneChain(trust, leaf, untrusted, at, usage, issuers.get(), record != nullptr ? &alternative : nullptr)
+            .outcome.passed()) {
         if (record != nullptr) {
             *record = std::move(alternative);
         }
-        return Reason::Trusted;
+        return Outcome::pass();
     }
-    return reason;
+    return first.outcome;
 }
 
 bool hasLifetimeSigning(X509* certificate) {

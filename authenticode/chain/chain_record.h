@@ -5,7 +5,7 @@
 #include <ctime>
 #include <vector>
 
-#include "authenticode/reason.h"
+#include "authenticode/outcome.h"
 #include "authenticode/signature/openssl_ptr.h"
 
 namespace authenticode {
@@ -14,7 +14,7 @@ struct ChainRecord {
     bool checked = false;
     std::time_t at = 0;                  // the time the chain was checked at
     std::vector<X509Ptr> certificates;  // leaf first, as far as it was built
-    Reason reason = Reason::Trusted;
+    Outcome outcome;                     // passed when the chain holds
 };
 
 }  // namespace authenticode

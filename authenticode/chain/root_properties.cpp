@@ -59,23 +59,32 @@ std::string formatUsages(const std::optional<std::vector<std::string>>& usages) 
     return text;
 }
 
+// A field of a line: whether it reads, and what it says when it does. What
+// it says may itself be absent ("any", "-"), so an optional would not do.
+template <typename Value>
+struct Field {
+    bool read = false;
+    Value value{};
+};
+
+using Usages = std::optional<std::vector<std::string>>;
+
 // "any" is absent (every usage); the caller decides whether that may appear.
-bool parseUsages(std::string_view text, std::optional<std::vector<std::string>>& usages) {
+Field<Usages> parseUsages(std::string_view text) {
     if (text == "any") {
-        usages.reset();
-        return true;
+        return {true, std::nullopt};
     }
-    usages.emplace();
+    Field<Usages> usages{true, std::vector<std::string>{}};
     if (text == "none") {
-        return true;
+        return usages;
     }
     for (std::string_view oid : split(text, ',')) {
         if (!isDottedOid(oid)) {
-            return false;
+            return {};
         }
-        usages->emplace_back(oid);
+        usages.value->emplace_back(oid);
     }
-    return true;
+    return usages;
 }
 
 std::string formatTime(const std::optional<std::time_t>& time) {
@@ -89,10 +98,9 @@ std::string formatTime(const std::optional<std::time_t>& time) {
     return text;
 }
 
-bool parseTime(std::string_view text, std::optional<std::time_t>& time) {
+Field<std::optional<std::time_t>> parseTime(std::string_view text) {
     if (text == "-") {
-        time.reset();
-        return true;
+        return {true, std::nullopt};
     }
     const std::string copy(text);
     std::tm parts{};
@@ -102,12 +110,11 @@ bool parseTime(std::string_view text, std::optional<std::time_t>& time) {
                     &parts.tm_hour, &parts.tm_min, &parts.tm_sec, &zone, &consumed) != 7 ||
         zone != 'Z' || static_cast<std::size_t>(consumed) != copy.size() || parts.tm_mon < 1 || parts.tm_mon > 12 ||
         parts.tm_mday < 1 || parts.tm_mday > 31 || parts.tm_hour > 23 || parts.tm_min > 59 || parts.tm_sec > 60) {
-        return false;
+        return {};
     }
     parts.tm_year -= 1900;
     parts.tm_mon -= 1;
-    time = timegm(&parts);
-    return true;
+    return {true, timegm(&parts)};
 }
 
 int hexValue(char c) {
@@ -170,29 +177,28 @@ std::optional<Thumbprint> thumbprintOf(X509* certificate) {
     return thumbprint;
 }
 
-std::optional<std::pair<Thumbprint, RootRestrictions>> parseRootProperties(std::string_view line,
-                                                                           bool& thumbprintRead) {
-    thumbprintRead = false;
+std::optional<std::pair<Thumbprint, RootRestrictions>> parseRootProperties(std::string_view line) {
     const auto fields = split(line, '\t');
     const auto thumbprint = readThumbprint(fields[0]);
-    if (!thumbprint) {
+    if (!thumbprint || fields.size() != 7) {
         return std::nullopt;
     }
-    thumbprintRead = true;
-    if (fields.size() != 7) {
+    auto usages = parseUsages(fields[1]);
+    // "-" disallows nothing; "any" may not stand here.
+    auto disallowed = fields[2] == "-" ? Field<Usages>{true, std::vector<std::string>{}} : parseUsages(fields[2]);
+    const auto disabledAt = parseTime(fields[3]);
+    const auto notBefore = parseTime(fields[4]);
+    auto notBeforeUsages = parseUsages(fields[5]);
+    if (!usages.read || !disallowed.read || !disallowed.value || !disabledAt.read || !notBefore.read ||
+        !notBeforeUsages.read) {
         return std::nullopt;
     }
     RootRestrictions restrictions;
-    std::optional<std::vector<std::string>> disallowed;
-    if (!parseUsages(fields[1], restrictions.usages) ||
-        (fields[2] != "-" && (!parseUsages(fields[2], disallowed) || !disallowed)) ||
-        !parseTime(fields[3], restrictions.disabledAt) || !parseTime(fields[4], restrictions.notBefore) ||
-        !parseUsages(fields[5], restrictions.notBeforeUsages)) {
-        return std::nullopt;
-    }
-    if (disallowed) {
-        restrictions.disallowedUsages = std::move(*disallowed);
-    }
+    restrictions.usages = std::move(usages.value);
+    restrictions.disallowedUsages = std::move(*disallowed.value);
+    restrictions.disabledAt = disabledAt.value;
+    restrictions.notBefore = notBefore.value;
+    restrictions.notBeforeUsages = std::move(notBeforeUsages.value);
     restrictions.name = fields[6] == "-" ? std::string() : std::string(fields[6]);
     return std::pair{*thumbprint, std::move(restrictions)};
 }
@@ -261,8 +267,7 @@ std::optional<RootRestrictions> RootProperties::find(X509* root) const {
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        bool thumbprintRead = false;
-        if (auto parsed = parseRootProperties(line, thumbprintRead)) {
+        if (auto parsed = parseRootProperties(line)) {
             return std::move(parsed->second);
         }
         // A line for this root whose fields do not read: trusted for
@@ -275,13 +280,13 @@ std::optional<RootRestrictions> RootProperties::find(X509* root) const {
     return std::nullopt;
 }
 
-Reason RootProperties::check(X509* root, X509* leaf, std::time_t at, Usage usage) const {
+Outcome RootProperties::check(X509* root, X509* leaf, std::time_t at, Usage usage) const {
     if (overflowed_) {
         return Reason::RootNotTrustedForUsage;
     }
     const std::optional<RootRestrictions> restrictions = find(root);
     if (!restrictions) {
-        return Reason::Trusted;
+        return Outcome::pass();
     }
     const char* oid = oidFor(usage);
     if (!covers(restrictions->usages, oid) || names(restrictions->disallowedUsages, oid) ||
@@ -305,7 +310,7 @@ Reason RootProperties::check(X509* root, X509* leaf, std::time_t at, Usage usage
             return Reason::RootIssuedAfterCutoff;
         }
     }
-    return Reason::Trusted;
+    return Outcome::pass();
 }
 
 }  // namespace authenticode

@@ -15,8 +15,8 @@
 
 #include <openssl/x509.h>
 
-#include "authenticode/reason.h"
 #include "authenticode/chain/usage.h"
+#include "authenticode/outcome.h"
 
 namespace authenticode {
 
@@ -53,9 +53,9 @@ public:
     bool empty() const { return texts_.empty() && !overflowed_; }
 
     // The verdict on a chain that otherwise holds, for `usage` at time `at`
-    // (the time-stamp's when there is one): Trusted, RootNotTrustedForUsage,
-    // UntrustedRoot (disabled) or RootIssuedAfterCutoff.
-    Reason check(X509* root, X509* leaf, std::time_t at, Usage usage) const;
+    // (the time-stamp's when there is one): passed, or failed for
+    // RootNotTrustedForUsage, UntrustedRoot (disabled) or RootIssuedAfterCutoff.
+    Outcome check(X509* root, X509* leaf, std::time_t at, Usage usage) const;
 
 private:
     // Far beyond the root program's few hundred lines of about 200 bytes.
@@ -72,7 +72,6 @@ private:
 std::string formatRootProperties(const Thumbprint& thumbprint, const RootRestrictions& restrictions);
 // The thumbprint a root is listed by; nothing if it cannot be computed.
 std::optional<Thumbprint> thumbprintOf(X509* certificate);
-std::optional<std::pair<Thumbprint, RootRestrictions>> parseRootProperties(std::string_view line,
-                                                                           bool& thumbprintRead);
+std::optional<std::pair<Thumbprint, RootRestrictions>> parseRootProperties(std::string_view line);
 
 }  // namespace authenticode

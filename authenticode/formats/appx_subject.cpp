@@ -6,9 +6,9 @@
 #include <string>
 
 #include "authenticode/signature/asn1_view.h"
-#include "authenticode/reading/der.h"
 #include "authenticode/signature/indirect_digest.h"
 #include "authenticode/signature/oids.h"
+#include "authenticode/formats/signature_der.h"
 
 namespace authenticode {
 
@@ -77,13 +77,12 @@ struct Package {
 // Compares the tagged digests the signature carries with this package's.
 // The SpcSipInfo's GUID (package or bundle) is not compared: the verifier
 // picks the interface by the file, and the digests decide.
-Reason checkPackageDigests(const MappedFile& file, const Package& package, const SignedMessage& message) {
-    IndirectData indirect{};
-    const EVP_MD* algorithm = nullptr;
-    if (const Reason reason = checkIndirectDataForm(message, oids::bytes(oids::spcSipInfo), indirect, algorithm);
-        reason != Reason::Trusted) {
-        return reason;
+Outcome checkPackageDigests(const MappedFile& file, const Package& package, const SignedMessage& message) {
+    const auto form = checkIndirectDataForm(message, oids::bytes(oids::spcSipInfo));
+    if (const auto* reason = std::get_if<Reason>(&form)) {
+        return *reason;
     }
+    const auto& [indirect, algorithm] = std::get<CheckedIndirectData>(form);
     const ZipArchive& archive = package.archive;
     const ZipEntry& signature = archive.entries[package.signature];
     const ZipEntry* codeIntegrity = findEntry(archive, codeIntegrityName);
@@ -113,7 +112,7 @@ Reason checkPackageDigests(const MappedFile& file, const Package& package, const
             return Reason::DigestMismatch;
         }
     }
-    return Reason::Trusted;
+    return Outcome::pass();
 }
 
 }  // namespace
@@ -231,16 +230,13 @@ std::optional<SubjectOrReason> locateAppxSubject(const MappedFile& file, std::st
     // The subject keeps the signature's bytes and the archive's structure
     // alive for as long as it is checked.
     const auto der = std::make_shared<const std::vector<std::uint8_t>>(std::move(content));
-    const auto message = der::readElement(*der);
-    if (!message || message->tag != der::tagSequence) {
-        return Reason::MalformedMessage;
-    }
-    if (message->encoding.size() != der->size()) {
-        return Reason::HiddenDataInSignature;
+    const auto message = signatureDer(*der, AfterSignature::Nothing);
+    if (const auto* reason = std::get_if<Reason>(&message)) {
+        return *reason;
     }
     const auto index = static_cast<std::size_t>(signature - archive->entries.data());
     const auto package = std::make_shared<const Package>(Package{std::move(*archive), index});
-    return Subject{message->encoding, [&file, der, package](const SignedMessage& signedMessage) {
+    return Subject{std::get<Bytes>(message), [&file, der, package](const SignedMessage& signedMessage) {
                        return checkPackageDigests(file, *package, signedMessage);
                    }};
 }

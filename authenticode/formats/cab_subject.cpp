@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "authenticode/reading/der.h"
 #include "authenticode/signature/indirect_digest.h"
 #include "authenticode/signature/oids.h"
+#include "authenticode/formats/signature_der.h"
 
 namespace authenticode {
 
@@ -95,17 +95,17 @@ std::optional<SubjectOrReason> locateCabSubject(const MappedFile& file, std::str
     const auto location = std::get<CabSignatureLocation>(found);
 
     const Bytes area = bytes.subspan(location.signatureOffset);
-    const auto message = der::readElement(area);
-    if (!message || message->tag != der::tagSequence) {
-        return Reason::MalformedMessage;
-    }
     // Nothing unsigned may hide in the padding after the DER or in the
     // record's unused bytes.
-    if (!allZero(area.subspan(message->encoding.size())) || !allZero(bytes.subspan(unusedOffset, unusedSize))) {
+    const auto message = signatureDer(area, AfterSignature::ZeroPadding);
+    if (const auto* reason = std::get_if<Reason>(&message)) {
+        return *reason;
+    }
+    if (!allZero(bytes.subspan(unusedOffset, unusedSize))) {
         return Reason::HiddenDataInSignature;
     }
 
-    return Subject{message->encoding, [&file, location](const SignedMessage& signedMessage) {
+    return Subject{std::get<Bytes>(message), [&file, location](const SignedMessage& signedMessage) {
                        return checkIndirectDigest(signedMessage, oids::bytes(oids::spcCabData),
                                                   [&](Hasher& hasher) { hashCabinet(file, location, hasher); });
                    }};

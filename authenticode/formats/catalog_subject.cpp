@@ -65,7 +65,7 @@ std::optional<SubjectOrReason> locateCatalogSubject(const MappedFile& file, std:
     return Subject{contentInfo->encoding, checkCatalogContent};
 }
 
-Reason checkCatalogContent(const SignedMessage& message) {
+Outcome checkCatalogContent(const SignedMessage& message) {
     if (!isOid(message.contentType, oids::bytes(oids::certificateTrustList))) {
         return Reason::MalformedMessage;
     }
@@ -75,7 +75,7 @@ Reason checkCatalogContent(const SignedMessage& message) {
         !isTrustList(message.content)) {
         return Reason::MalformedMessage;
     }
-    return Reason::Trusted;
+    return Outcome::pass();
 }
 
 std::optional<bool> encapsulatesTrustList(Bytes der) {

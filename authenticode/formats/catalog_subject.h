@@ -23,7 +23,7 @@ std::optional<SubjectOrReason> locateCatalogSubject(const MappedFile& file, std:
 // SEQUENCE itself, well formed down to its top-level fields. The signer's
 // messageDigest over it, and its contentType attribute (which must name
 // szOID_CTL too), are checked afterwards with every other signature.
-Reason checkCatalogContent(const SignedMessage& message);
+Outcome checkCatalogContent(const SignedMessage& message);
 
 // Whether `der` starts a ContentInfo of type signedData, read only as far as
 // its encapsulated content type: nothing when it does not, otherwise whether

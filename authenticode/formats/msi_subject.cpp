@@ -5,10 +5,10 @@
 #include <memory>
 
 #include "authenticode/signature/asn1_view.h"
-#include "authenticode/reading/der.h"
 #include "authenticode/signature/hasher.h"
 #include "authenticode/signature/indirect_digest.h"
 #include "authenticode/signature/oids.h"
+#include "authenticode/formats/signature_der.h"
 
 namespace authenticode {
 
@@ -220,34 +220,30 @@ std::optional<SubjectOrReason> locateMsiSubject(const MappedFile& file, std::str
     }
 
     const auto state = std::make_shared<const MsiSignature>(MsiSignature{std::move(*compound), std::move(*signature)});
-    const auto message = der::readElement(state->signature);
-    if (!message || message->tag != der::tagSequence) {
-        return Reason::MalformedMessage;
-    }
     // As in a PE certificate table: nothing but zeros may follow the
     // signature where no digest looks.
-    if (!allZero(Bytes(state->signature).subspan(message->encoding.size()))) {
-        return Reason::HiddenDataInSignature;
+    const auto message = signatureDer(state->signature, AfterSignature::ZeroPadding);
+    if (const auto* reason = std::get_if<Reason>(&message)) {
+        return *reason;
     }
 
     return Subject{
-        message->encoding, [&file, state](const SignedMessage& signedMessage) {
+        std::get<Bytes>(message), [&file, state](const SignedMessage& signedMessage) -> Outcome {
             // The data is an SpcSipInfo; signers put the installer package's
             // GUID {000C10F1-0000-0000-C000-000000000046} in it. Its value is
             // not checked: the package that checks a file is chosen by the
             // file's content, not by the signature, and the digest alone ties
             // the signature to this file.
-            IndirectData indirect{};
-            const EVP_MD* digest = nullptr;
-            const Reason form = checkIndirectDataForm(signedMessage, oids::bytes(oids::spcSipInfo), indirect, digest);
-            if (form != Reason::Trusted) {
-                return form;
+            const auto form = checkIndirectDataForm(signedMessage, oids::bytes(oids::spcSipInfo));
+            if (const auto* reason = std::get_if<Reason>(&form)) {
+                return *reason;
             }
+            const auto& [indirect, digest] = std::get<CheckedIndirectData>(form);
             const auto computed = msiDigest(file, state->compound, digest);
             if (const auto* reason = std::get_if<Reason>(&computed)) {
                 return *reason;
             }
-            return sameBytes(std::get<std::vector<std::uint8_t>>(computed), indirect.digest) ? Reason::Trusted
+            return sameBytes(std::get<std::vector<std::uint8_t>>(computed), indirect.digest) ? Outcome::pass()
                                                                                              : Reason::DigestMismatch;
         }};
 }

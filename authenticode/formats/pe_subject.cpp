@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "authenticode/reading/der.h"
 #include "authenticode/signature/indirect_digest.h"
+#include "authenticode/formats/signature_der.h"
 
 namespace authenticode {
 
@@ -72,18 +72,18 @@ std::optional<SubjectOrReason> locatePeSubject(const MappedFile& file, std::stri
     }
     const auto& entry = std::get<PrimaryEntry>(primary);
 
-    const auto message = der::readElement(entry.certificate);
-    if (!message || message->tag != der::tagSequence) {
-        return Reason::MalformedMessage;
-    }
     // Only the primary signature counts. Any other byte in the table that is
     // not zero padding, a further entry with content among them, is data the
     // signature does not cover, hidden where a digest does not look.
-    if (!allZero(entry.certificate.subspan(message->encoding.size())) || !allZero(table.subspan(entry.end))) {
+    const auto message = signatureDer(entry.certificate, AfterSignature::ZeroPadding);
+    if (const auto* reason = std::get_if<Reason>(&message)) {
+        return *reason;
+    }
+    if (!allZero(table.subspan(entry.end))) {
         return Reason::HiddenDataInSignature;
     }
 
-    return Subject{message->encoding, [&file, image = *parsed, tableOffset](const SignedMessage& signedMessage) {
+    return Subject{std::get<Bytes>(message), [&file, image = *parsed, tableOffset](const SignedMessage& signedMessage) {
                        // Any data type: the digest binds the signature to the
                        // image, and signed EFI binaries name other types
                        // (1.3.6.1.4.1.311.2.1.21) that firmware and other

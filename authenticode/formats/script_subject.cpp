@@ -7,9 +7,9 @@
 #include <string>
 
 #include "authenticode/reading/base64.h"
-#include "authenticode/reading/der.h"
 #include "authenticode/signature/indirect_digest.h"
 #include "authenticode/signature/oids.h"
+#include "authenticode/formats/signature_der.h"
 
 namespace authenticode {
 
@@ -318,18 +318,15 @@ std::optional<SubjectOrReason> locateScriptSubject(const MappedFile& file, std::
     }
     // The subject keeps the decoded DER alive for as long as it is checked.
     const auto der = std::make_shared<const std::vector<std::uint8_t>>(std::move(std::get<0>(carried)));
-    const auto message = der::readElement(*der);
-    if (!message || message->tag != der::tagSequence) {
-        return Reason::MalformedMessage;
-    }
-    if (message->encoding.size() != der->size()) {
-        return Reason::HiddenDataInSignature;
+    const auto message = signatureDer(*der, AfterSignature::Nothing);
+    if (const auto* reason = std::get_if<Reason>(&message)) {
+        return *reason;
     }
     // The SpcSipInfo names the interface whose rule made the digest. The
     // verifier picks its interface by the file's name, not by the signature,
     // and a digest made by another kind's rule does not match this one's, so
     // the interface's GUID is not compared.
-    return Subject{message->encoding, [&file, der, block, kind = *kind](const SignedMessage& signedMessage) {
+    return Subject{std::get<Bytes>(message), [&file, der, block, kind = *kind](const SignedMessage& signedMessage) {
                        return checkIndirectDigest(signedMessage, oids::bytes(oids::spcSipInfo),
                                                   [&](Hasher& hasher) { hashScriptText(file, block, kind, hasher); });
                    }};

@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "authenticode/reading/bytes.h"
+#include "authenticode/outcome.h"
 #include "authenticode/reason.h"
 #include "authenticode/signature/signed_message.h"
 
@@ -16,8 +17,8 @@ struct Subject {
     Bytes signature;
     // Checks the signed content against the file: for most formats, that the
     // SpcIndirectDataContent names this format and carries the digest of the
-    // file (see checkIndirectData). Trusted when it matches.
-    std::function<Reason(const SignedMessage&)> checkContent;
+    // file (see checkIndirectDigest). Passes when it matches.
+    std::function<Outcome(const SignedMessage&)> checkContent;
 };
 
 using SubjectOrReason = std::variant<Subject, Reason>;

@@ -4,11 +4,11 @@
 #include <array>
 #include <optional>
 
+#include "authenticode/reading/utf8.h"
+
 namespace authenticode {
 
 namespace {
-
-constexpr char32_t replacementCharacter = 0xFFFD;
 
 // Windows-1252 from 0x80 to 0x9F; the rest of the code page is Latin-1.
 // The five unassigned bytes (81, 8D, 8F, 90, 9D) keep their value, as the
@@ -48,12 +48,9 @@ public:
     }
 
     void codePoint(char32_t value) {
-        if (value < 0x10000) {
-            unit(static_cast<char16_t>(value));
-        } else {
-            const char32_t offset = value - 0x10000;
-            unit(static_cast<char16_t>(0xD800 + (offset >> 10)));
-            unit(static_cast<char16_t>(0xDC00 + (offset & 0x3FF)));
+        const Utf16Units encoded = encodeUtf16(value);
+        for (std::size_t i = 0; i < encoded.count; ++i) {
+            unit(encoded.units[i]);
         }
     }
 
@@ -82,54 +79,12 @@ private:
     std::size_t units_ = 0;
 };
 
-// UTF-8 to UTF-16 with the usual treatment of ill-formed input: a maximal
-// subpart of a well-formed sequence that breaks off becomes one U+FFFD and
-// decoding resumes at the byte that broke it.
+// UTF-8 to UTF-16; ill-formed input decodes as utf8.h describes.
 void decodeUtf8(Bytes text, Utf16Writer& out) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const std::uint8_t lead = text[i];
-        if (lead < 0x80) {
-            out.unit(lead);
-            ++i;
-            continue;
-        }
-        std::size_t need = 0;
-        std::uint8_t low = 0x80;
-        std::uint8_t high = 0xBF;
-        char32_t value = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            need = 1;
-            value = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            need = 2;
-            value = lead & 0x0F;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            need = 3;
-            value = lead & 0x07;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            out.codePoint(replacementCharacter);
-            ++i;
-            continue;
-        }
-        std::size_t next = i + 1;
-        bool complete = true;
-        for (std::size_t k = 0; k < need; ++k) {
-            if (next >= text.size() || text[next] < low || text[next] > high) {
-                complete = false;
-                break;
-            }
-            value = (value << 6) | (text[next] & 0x3F);
-            ++next;
-            low = 0x80;
-            high = 0xBF;
-        }
-        out.codePoint(complete ? value : replacementCharacter);
-        i = next;
+    while (!text.empty()) {
+        const Utf8Step step = decodeUtf8Step(text);
+        out.codePoint(step.value);
+        text = text.subspan(step.length);
     }
 }
 

@@ -1,46 +1,47 @@
 #include "authenticode/signature/indirect_data.h"
 
-#include "authenticode/reading/der.h"
+#include "authenticode/reading/der_shapes.h"
 
 namespace authenticode {
 
+namespace {
+
+// The OID of a type followed by at most one element of value, the shape of
+// both SpcAttributeTypeAndOptionalValue and AlgorithmIdentifier; nothing
+// when more follows.
+std::optional<der::Element> typeOfTypeAndValue(Bytes contents) {
+    der::Reader fields(contents);
+    auto type = fields.next(der::tagOid);
+    if (!type || (!fields.atEnd() && (!fields.next() || !fields.atEnd()))) {
+        return std::nullopt;
+    }
+    return type;
+}
+
+}  // namespace
+
 std::optional<IndirectData> parseIndirectData(Bytes encoding) {
-    const auto outer = der::readElement(encoding);
-    if (!outer || outer->tag != der::tagSequence || outer->encoding.size() != encoding.size()) {
+    const auto outer = der::readWhole(encoding, der::tagSequence);
+    const auto fields = outer ? der::readPair(outer->contents, der::tagSequence, der::tagSequence) : std::nullopt;
+    if (!fields) {
         return std::nullopt;
     }
-    der::Reader fields(outer->contents);
-    const auto data = fields.next(der::tagSequence);
-    const auto digestInfo = fields.next(der::tagSequence);
-    if (!data || !digestInfo || !fields.atEnd()) {
-        return std::nullopt;
-    }
+    const auto& [data, digestInfo] = *fields;
 
     // The data's value (for a PE, SpcPeImageData with its flags and page
     // hashes) is not needed to check the image digest; only its type is.
-    der::Reader dataFields(data->contents);
-    const auto dataType = dataFields.next(der::tagOid);
-    if (!dataType || (!dataFields.atEnd() && (!dataFields.next() || !dataFields.atEnd()))) {
+    const auto dataType = typeOfTypeAndValue(data.contents);
+    const auto digestFields = der::readPair(digestInfo.contents, der::tagSequence, der::tagOctetString);
+    if (!dataType || !digestFields) {
         return std::nullopt;
     }
-
-    der::Reader digestFields(digestInfo->contents);
-    const auto algorithm = digestFields.next(der::tagSequence);
-    const auto digest = digestFields.next(der::tagOctetString);
-    if (!algorithm || !digest || !digestFields.atEnd()) {
-        return std::nullopt;
-    }
-    der::Reader algorithmFields(algorithm->contents);
-    const auto algorithmOid = algorithmFields.next(der::tagOid);
+    const auto& [algorithm, digest] = *digestFields;
+    const auto algorithmOid = typeOfTypeAndValue(algorithm.contents);
     if (!algorithmOid) {
         return std::nullopt;
     }
-    // At most one element of parameters may follow the algorithm.
-    if (!algorithmFields.atEnd() && (!algorithmFields.next() || !algorithmFields.atEnd())) {
-        return std::nullopt;
-    }
 
-    return IndirectData{dataType->contents, algorithmOid->contents, digest->contents};
+    return IndirectData{dataType->contents, algorithmOid->contents, digest.contents};
 }
 
 }  // namespace authenticode

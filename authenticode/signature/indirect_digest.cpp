@@ -25,8 +25,7 @@ bool digestAlgorithmsAgree(const SignedMessage& message, Bytes indirectAlgorithm
 
 }  // namespace
 
-Reason checkIndirectDataForm(const SignedMessage& message, Bytes dataType, IndirectData& indirect,
-                             const EVP_MD*& digest) {
+std::variant<CheckedIndirectData, Reason> checkIndirectDataForm(const SignedMessage& message, Bytes dataType) {
     if (!isOid(message.contentType, oids::bytes(oids::spcIndirectData))) {
         return Reason::MalformedMessage;
     }
@@ -34,31 +33,30 @@ Reason checkIndirectDataForm(const SignedMessage& message, Bytes dataType, Indir
     if (!parsed || (!dataType.empty() && !sameBytes(parsed->dataType, dataType))) {
         return Reason::MalformedMessage;
     }
-    indirect = *parsed;
-    digest = supportedDigest(indirect.digestAlgorithm);
+    const EVP_MD* digest = supportedDigest(parsed->digestAlgorithm);
     if (digest == nullptr) {
         return Reason::UnsupportedDigestAlgorithm;
     }
-    if (!digestAlgorithmsAgree(message, indirect.digestAlgorithm)) {
+    if (!digestAlgorithmsAgree(message, parsed->digestAlgorithm)) {
         return Reason::DigestAlgorithmsDisagree;
     }
-    return Reason::Trusted;
+    return CheckedIndirectData{*parsed, digest};
 }
 
-Reason checkIndirectDigest(const SignedMessage& message, Bytes dataType,
-                           const std::function<void(Hasher&)>& hashContent) {
-    IndirectData indirect{};
-    const EVP_MD* digest = nullptr;
-    if (const Reason reason = checkIndirectDataForm(message, dataType, indirect, digest); reason != Reason::Trusted) {
-        return reason;
+Outcome checkIndirectDigest(const SignedMessage& message, Bytes dataType,
+                            const std::function<void(Hasher&)>& hashContent) {
+    const auto form = checkIndirectDataForm(message, dataType);
+    if (const auto* reason = std::get_if<Reason>(&form)) {
+        return *reason;
     }
+    const auto& [indirect, digest] = std::get<CheckedIndirectData>(form);
     Hasher hasher(digest);
     hashContent(hasher);
     const std::vector<std::uint8_t> contentDigest = hasher.finish();
     if (contentDigest.empty()) {
         return Reason::SystemError;
     }
-    return sameBytes(contentDigest, indirect.digest) ? Reason::Trusted : Reason::DigestMismatch;
+    return sameBytes(contentDigest, indirect.digest) ? Outcome::pass() : Reason::DigestMismatch;
 }
 
 }  // namespace authenticode

@@ -3,12 +3,13 @@
 #pragma once
 
 #include <functional>
+#include <variant>
 
 #include "authenticode/reading/bytes.h"
 #include "authenticode/signature/hasher.h"
 #include "authenticode/signature/indirect_data.h"
-#include "authenticode/reason.h"
 #include "authenticode/signature/signed_message.h"
+#include "authenticode/outcome.h"
 
 namespace authenticode {
 
@@ -19,13 +20,19 @@ inline constexpr Bytes anyDataType{};
 // type is `dataType` (contents bytes of the OID, or any when empty), whose digest algorithm is
 // supported and agrees with the SignedData's and the SignerInfo's, and whose
 // digest equals the digest of what `hashContent` feeds in.
-Reason checkIndirectDigest(const SignedMessage& message, Bytes dataType,
-                           const std::function<void(Hasher&)>& hashContent);
+Outcome checkIndirectDigest(const SignedMessage& message, Bytes dataType,
+                            const std::function<void(Hasher&)>& hashContent);
+
+// An SpcIndirectDataContent whose form checked out, and the digest its
+// algorithm names.
+struct CheckedIndirectData {
+    IndirectData indirect;
+    const EVP_MD* digest;
+};
 
 // Only the structural part: the content is an SpcIndirectDataContent of
 // `dataType` with a supported digest algorithm that the other two fields
-// agree with. Gives the parsed content and its digest algorithm.
-Reason checkIndirectDataForm(const SignedMessage& message, Bytes dataType, IndirectData& indirect,
-                             const EVP_MD*& digest);
+// agree with. Gives the parsed content and its digest, or why not.
+std::variant<CheckedIndirectData, Reason> checkIndirectDataForm(const SignedMessage& message, Bytes dataType);
 
 }  // namespace authenticode

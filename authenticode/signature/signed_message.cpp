@@ -8,8 +8,8 @@
 #include "authenticode/signature/asn1_view.h"
 #include "authenticode/signature/certificate_cache.h"
 #include "authenticode/signature/openssl_ptr.h"
-#include "authenticode/reading/der.h"
 #include "authenticode/signature/oids.h"
+#include "authenticode/reading/der_shapes.h"
 
 namespace authenticode {
 
@@ -155,19 +155,14 @@ struct DecoderInput {
 // and without its certificates, which are decoded one by one. Left as it is
 // when it is not ContentInfo(SignedData) at all: the decoder then judges it.
 DecoderInput readableByDecoder(Bytes der) {
-    const auto contentInfo = der::readElement(der);
-    if (!contentInfo || contentInfo->tag != der::tagSequence || contentInfo->encoding.size() != der.size()) {
+    const auto contentInfo = der::readWhole(der, der::tagSequence);
+    const auto info = contentInfo ? der::readPair(contentInfo->contents, der::tagOid, der::tagContext0) : std::nullopt;
+    if (!info) {
         return {};
     }
-    der::Reader info(contentInfo->contents);
-    const auto type = info.next(der::tagOid);
-    const auto explicitContent = info.next(der::tagContext0);
-    if (!type || !explicitContent || !info.atEnd()) {
-        return {};
-    }
-    const auto signedData = der::readElement(explicitContent->contents);
-    if (!signedData || signedData->tag != der::tagSequence ||
-        signedData->encoding.size() != explicitContent->contents.size()) {
+    const auto& [type, explicitContent] = *info;
+    const auto signedData = der::readWhole(explicitContent.contents, der::tagSequence);
+    if (!signedData) {
         return {};
     }
 
@@ -212,7 +207,7 @@ DecoderInput readableByDecoder(Bytes der) {
     std::vector<std::uint8_t> newExplicit;
     appendElement(newExplicit, der::tagContext0, {Bytes(newSignedData)});
     input.rewritten.emplace();
-    appendElement(*input.rewritten, der::tagSequence, {type->encoding, Bytes(newExplicit)});
+    appendElement(*input.rewritten, der::tagSequence, {type.encoding, Bytes(newExplicit)});
     return input;
 }
 

@@ -43,13 +43,22 @@ bool bareDigestVerifies(EVP_PKEY* key, const EVP_MD* digest, Bytes data, Bytes s
            sameBytes(recovered, expected);
 }
 
+// OpenSSL's encoding of something, owned, and a view of it.
+struct Encoding {
+    Asn1BytesPtr owner;
+    Bytes bytes;
+};
+
 // The DER of the authenticated attributes as they are signed: the [0]
 // IMPLICIT field re-tagged as a SET OF, in the order the signer wrote them.
-Asn1BytesPtr encodeSignedAttributes(const STACK_OF(X509_ATTRIBUTE) * attributes, int& length) {
+// No owner when it cannot be encoded.
+Encoding encodeSignedAttributes(const STACK_OF(X509_ATTRIBUTE) * attributes) {
     unsigned char* encoding = nullptr;
-    length = ASN1_item_i2d(reinterpret_cast<const ASN1_VALUE*>(attributes), &encoding,
-                           ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
-    return Asn1BytesPtr(length > 0 ? encoding : nullptr);
+    const int length =
+        ASN1_item_i2d(reinterpret_cast<const ASN1_VALUE*>(attributes), &encoding, ASN1_ITEM_rptr(PKCS7_ATTR_VERIFY));
+    Asn1BytesPtr owner(length > 0 ? encoding : nullptr);
+    const Bytes bytes = owner ? Bytes(owner.get(), static_cast<std::size_t>(length)) : Bytes{};
+    return {std::move(owner), bytes};
 }
 
 }  // namespace
@@ -104,12 +113,11 @@ SignerCheck checkSignerInfo(PKCS7_SIGNER_INFO* signer, STACK_OF(X509) * certific
         return {SignerStatus::Invalid, certificate};
     }
 
-    int length = 0;
-    const Asn1BytesPtr signedAttributes = encodeSignedAttributes(attributes, length);
-    if (signedAttributes == nullptr) {
+    const Encoding signedAttributes = encodeSignedAttributes(attributes);
+    if (signedAttributes.owner == nullptr) {
         return {SignerStatus::Invalid, certificate};
     }
-    const Bytes signedBytes(signedAttributes.get(), static_cast<std::size_t>(length));
+    const Bytes signedBytes = signedAttributes.bytes;
     const bool valid = signatureVerifies(key, digest, signedBytes, signature) ||
                        (forms == SignatureForms::AlsoLegacyBareDigest &&
                         bareDigestVerifies(key, digest, signedBytes, signature));

@@ -2,8 +2,8 @@
 
 #include <openssl/asn1.h>
 
-#include "authenticode/reading/der.h"
 #include "authenticode/signature/openssl_ptr.h"
+#include "authenticode/reading/der_shapes.h"
 
 namespace authenticode {
 
@@ -51,14 +51,13 @@ std::optional<TrustedSubject> readSubject(const der::Element& element) {
             if (!attribute) {
                 return std::nullopt;
             }
-            der::Reader parts(attribute->contents);
-            const auto type = parts.next(der::tagOid);
-            const auto values = parts.next(der::tagSet);
-            if (!type || !values || !parts.atEnd()) {
+            const auto parts = der::readPair(attribute->contents, der::tagOid, der::tagSet);
+            if (!parts) {
                 return std::nullopt;
             }
-            TrustedSubjectAttribute read{type->contents, {}};
-            for (der::Reader value(values->contents); !value.atEnd();) {
+            const auto& [type, values] = *parts;
+            TrustedSubjectAttribute read{type.contents, {}};
+            for (der::Reader value(values.contents); !value.atEnd();) {
                 const auto next = value.next();
                 if (!next) {
                     return std::nullopt;
@@ -77,8 +76,8 @@ std::optional<TrustedSubject> readSubject(const der::Element& element) {
 }  // namespace
 
 std::optional<TrustList> readTrustList(Bytes encoding) {
-    const auto list = der::readElement(encoding);
-    if (!list || list->tag != der::tagSequence || list->encoding.size() != encoding.size()) {
+    const auto list = der::readWhole(encoding, der::tagSequence);
+    if (!list) {
         return std::nullopt;
     }
     TrustList read;

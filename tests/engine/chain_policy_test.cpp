@@ -20,12 +20,17 @@
 #include "authenticode/signature/openssl_ptr.h"
 #include "authenticode/reason.h"
 #include "authenticode/chain/trust_store.h"
+#include "outcome_print.h"
 
 namespace {
 
+using authenticode::Outcome;
 using authenticode::Reason;
 using authenticode::Usage;
 using KeyPtr = std::unique_ptr<EVP_PKEY, authenticode::OpenSslFree<EVP_PKEY_free>>;
+
+// The chain holds: no failure.
+constexpr Outcome holds = Outcome::pass();
 
 constexpr std::time_t year2030 = 1893456000;
 constexpr long day = 24 * 60 * 60;
@@ -106,8 +111,8 @@ std::unique_ptr<authenticode::TrustStore> storeOf(const std::vector<X509*>& root
     return authenticode::TrustStore::loadMachine();
 }
 
-Reason verify(const authenticode::TrustStore& trust, const Issued& leaf, const std::vector<const Issued*>& untrusted,
-              Usage usage = Usage::CodeSigning) {
+Outcome verify(const authenticode::TrustStore& trust, const Issued& leaf, const std::vector<const Issued*>& untrusted,
+               Usage usage = Usage::CodeSigning) {
     authenticode::CertificateStackPtr stack(sk_X509_new_null());
     for (const Issued* certificate : untrusted) {
         X509_up_ref(certificate->certificate.get());
@@ -118,7 +123,7 @@ Reason verify(const authenticode::TrustStore& trust, const Issued& leaf, const s
 
 struct Row {
     const char* name;
-    Reason expected;
+    Outcome expected;
     const char* note;
 };
 
@@ -147,13 +152,13 @@ TEST(ChainPolicy, ShapesOfIssuersAndKeys) {
     const struct {
         const Issued& leaf;
         const Issued& issuer;
-        Reason expected;
+        Outcome expected;
         const char* note;
     } rows[] = {
-        {good, ca, Reason::Trusted, "root, CA with basicConstraints, publisher"},
+        {good, ca, holds, "root, CA with basicConstraints, publisher"},
         {weakLeaf, ca, Reason::CertificateSignatureInvalid, "a 512-bit RSA publisher key is refused"},
         {underWeak, weakCa, Reason::CertificateSignatureInvalid, "a 512-bit RSA key in the middle of the chain"},
-        {underNoBc, noBasicConstraints, Reason::Trusted, "an issuer without basicConstraints may issue"},
+        {underNoBc, noBasicConstraints, holds, "an issuer without basicConstraints may issue"},
         {underNotCa, notCa, Reason::BasicConstraintsViolated, "an issuer that says cA:FALSE may not"},
         {outsideConstraints, constrained, Reason::NameConstraintsViolated, "a name outside the issuer's constraints"},
         {expired, ca, Reason::CertificateExpired, "publisher expired in 2020"},
@@ -171,7 +176,7 @@ TEST(ChainPolicy, ATrustAnchorIsACaWhateverItsExtensions) {
         const Issued root = issue("Old root", nullptr, rootExtensions);
         const Issued publisher = issue("Old publisher", &root, leafExtensions);
         const auto trust = storeOf({root.certificate.get()}, "old-root");
-        EXPECT_EQ(verify(*trust, publisher, {}), Reason::Trusted) << rootExtensions.size();
+        EXPECT_EQ(verify(*trust, publisher, {}), holds) << rootExtensions.size();
     }
 }
 
@@ -191,13 +196,13 @@ TEST(ChainPolicy, TrustSettingsOfTheRoot) {
         X509* root;
         const Issued& leaf;
         Usage usage;
-        Reason expected;
+        Outcome expected;
         const char* note;
     } rows[] = {
         {serverOnly.get(), publisher, Usage::CodeSigning, Reason::WrongUsage,
          "trusted for TLS servers only: a root, but not for code signing"},
         {serverOnly.get(), stamper, Usage::TimeStamping, Reason::WrongUsage, "nor for time stamping"},
-        {codeSigning.get(), publisher, Usage::CodeSigning, Reason::Trusted, "trusted for code signing"},
+        {codeSigning.get(), publisher, Usage::CodeSigning, holds, "trusted for code signing"},
         {codeSigning.get(), stamper, Usage::TimeStamping, Reason::WrongUsage, "for code signing only"},
         {rejectsCodeSigning.get(), publisher, Usage::CodeSigning, Reason::ExplicitlyDistrusted,
          "a copy that rejects code signing is explicit distrust"},
@@ -276,8 +281,8 @@ std::unique_ptr<authenticode::TrustStore> storeWithProperties(const std::vector<
     return authenticode::TrustStore::load((directory / "roots.pem").c_str(), (directory / "store").c_str(), nullptr);
 }
 
-Reason verifyAt(const authenticode::TrustStore& trust, const Issued& leaf, const std::vector<const Issued*>& untrusted,
-                std::time_t at, Usage usage = Usage::CodeSigning) {
+Outcome verifyAt(const authenticode::TrustStore& trust, const Issued& leaf, const std::vector<const Issued*>& untrusted,
+                 std::time_t at, Usage usage = Usage::CodeSigning) {
     authenticode::CertificateStackPtr stack(sk_X509_new_null());
     for (const Issued* certificate : untrusted) {
         X509_up_ref(certificate->certificate.get());
@@ -325,28 +330,28 @@ TEST(RootProperties, EachPropertyDecidesAsOnWindows) {
         const Issued& leaf;
         Usage usage;
         std::time_t at;
-        Reason expected;
+        Outcome expected;
         const char* note;
     } rows[] = {
-        {std::nullopt, publisher, Usage::CodeSigning, year2030, Reason::Trusted, "a root the file does not name"},
-        {RootRestrictions{}, publisher, Usage::CodeSigning, year2030, Reason::Trusted, "no usage property: every usage"},
-        {usages({codeSigning}), publisher, Usage::CodeSigning, year2030, Reason::Trusted, "code signing listed"},
+        {std::nullopt, publisher, Usage::CodeSigning, year2030, holds, "a root the file does not name"},
+        {RootRestrictions{}, publisher, Usage::CodeSigning, year2030, holds, "no usage property: every usage"},
+        {usages({codeSigning}), publisher, Usage::CodeSigning, year2030, holds, "code signing listed"},
         {usages({serverAuth}), publisher, Usage::CodeSigning, year2030, Reason::RootNotTrustedForUsage,
          "trusted for TLS only: 0x800B0110"},
-        {usages({"2.5.29.37.0"}), publisher, Usage::CodeSigning, year2030, Reason::Trusted, "the any usage"},
+        {usages({"2.5.29.37.0"}), publisher, Usage::CodeSigning, year2030, holds, "the any usage"},
         {usages({}), publisher, Usage::CodeSigning, year2030, Reason::RootNotTrustedForUsage,
          "an empty list: no usage at all"},
         {usages({codeSigning}), stamper, Usage::TimeStamping, year2030, Reason::RootNotTrustedForUsage,
          "a time-stamp authority's root must be trusted for time stamping"},
-        {usages({serverAuth, timeStamping}), stamper, Usage::TimeStamping, year2030, Reason::Trusted,
+        {usages({serverAuth, timeStamping}), stamper, Usage::TimeStamping, year2030, holds,
          "time stamping listed"},
         {disallowing({codeSigning}), publisher, Usage::CodeSigning, year2030, Reason::RootNotTrustedForUsage,
          "code signing disallowed"},
-        {disallowing({timeStamping}), publisher, Usage::CodeSigning, year2030, Reason::Trusted,
+        {disallowing({timeStamping}), publisher, Usage::CodeSigning, year2030, holds,
          "another usage disallowed"},
         {disabledAt(year2025), publisher, Usage::CodeSigning, year2030, Reason::UntrustedRoot,
          "disabled before the signature's time: a root that is not trusted"},
-        {disabledAt(year2025), publisher, Usage::CodeSigning, year2024, Reason::Trusted,
+        {disabledAt(year2025), publisher, Usage::CodeSigning, year2024, holds,
          "time-stamped before the disabled date"},
         {disabledAt(year2025), stamper, Usage::TimeStamping, year2030, Reason::UntrustedRoot,
          "the disabled date holds for time-stamp authorities too"},
@@ -355,8 +360,8 @@ TEST(RootProperties, EachPropertyDecidesAsOnWindows) {
         {notBefore(year2019, std::vector<std::string>{codeSigning}), publisher, Usage::CodeSigning, year2030,
          Reason::RootIssuedAfterCutoff, "the not-before date applies to code signing"},
         {notBefore(year2019, std::vector<std::string>{serverAuth}), publisher, Usage::CodeSigning, year2030,
-         Reason::Trusted, "the not-before date applies to TLS only"},
-        {notBefore(year2021, std::nullopt), publisher, Usage::CodeSigning, year2030, Reason::Trusted,
+         holds, "the not-before date applies to TLS only"},
+        {notBefore(year2021, std::nullopt), publisher, Usage::CodeSigning, year2030, holds,
          "publisher certified before the not-before date"},
     };
     for (const auto& row : rows) {
@@ -380,18 +385,18 @@ TEST(RootProperties, LinesThatDoNotReadRestrictMore) {
     const std::string thumbprint = authenticode::formatRootProperties(thumbprintOf(root.certificate.get()), {}).substr(0, 40);
     const struct {
         std::string line;
-        Reason expected;
+        Outcome expected;
         const char* note;
     } rows[] = {
-        {thumbprint + "\tany\t-\t-\t-\tany\tname", Reason::Trusted, "well formed, no restriction"},
-        {thumbprint + "\tany\t-\t-\t-\tany\tname\r", Reason::Trusted, "a CRLF line end"},
+        {thumbprint + "\tany\t-\t-\t-\tany\tname", holds, "well formed, no restriction"},
+        {thumbprint + "\tany\t-\t-\t-\tany\tname\r", holds, "a CRLF line end"},
         {thumbprint + "\tany\t-\t-\t-\tany", Reason::RootNotTrustedForUsage, "a field missing"},
         {thumbprint + "\tcode signing\t-\t-\t-\tany\tname", Reason::RootNotTrustedForUsage,
          "a usage that is not an OID"},
         {thumbprint + "\tany\t-\t2025-13-01T00:00:00Z\t-\tany\tname", Reason::RootNotTrustedForUsage,
          "a date that is not one"},
         {thumbprint + "\tany\t-\t2025-01-01\t-\tany\tname", Reason::RootNotTrustedForUsage, "a date without its time"},
-        {thumbprint.substr(0, 38) + "\tserverAuth", Reason::Trusted, "a short thumbprint names no root"},
+        {thumbprint.substr(0, 38) + "\tserverAuth", holds, "a short thumbprint names no root"},
     };
     for (const auto& row : rows) {
         const auto trust = storeWithProperties({root.certificate.get()}, row.line + "\n");
@@ -429,7 +434,7 @@ TEST(RootProperties, ARestrictedRootIsPassedByACarriedCrossCertificate) {
     const auto trust = storeWithProperties({newRoot.certificate.get(), oldRoot.certificate.get()}, properties);
     ASSERT_NE(trust, nullptr);
     EXPECT_EQ(verifyAt(*trust, publisher, {&ca}, year2030), Reason::RootNotTrustedForUsage) << "no other way than the new root";
-    EXPECT_EQ(verifyAt(*trust, publisher, {&ca, &cross}, year2030), Reason::Trusted) << "through the old root";
+    EXPECT_EQ(verifyAt(*trust, publisher, {&ca, &cross}, year2030), holds) << "through the old root";
 
     authenticode::ChainRecord record;
     authenticode::CertificateStackPtr carried(sk_X509_new_null());
@@ -439,7 +444,7 @@ TEST(RootProperties, ARestrictedRootIsPassedByACarriedCrossCertificate) {
     }
     ASSERT_EQ(authenticode::verifyChain(*trust, publisher.certificate.get(), carried.get(), year2030,
                                         Usage::CodeSigning, &record),
-              Reason::Trusted);
+              holds);
     ASSERT_EQ(record.certificates.size(), 4u) << "the trail shows the chain that was taken";
     EXPECT_EQ(X509_cmp(record.certificates.back().get(), oldRoot.certificate.get()), 0);
 }
@@ -462,13 +467,13 @@ TEST(CodeSigningPlace, TrustsAndDistrustsForCodeSigningOnly) {
         X509* inStore;  // in the machine's bundle, or null
         X509* inPlace;  // in the place, or null
         std::string name;
-        Reason expected;
+        Outcome expected;
         const char* note;
     } rows[] = {
         {nullptr, nullptr, "", Reason::ChainIncomplete, "the root nowhere"},
-        {nullptr, trustedForCodeSigning.get(), "publisher.pem", Reason::Trusted, "trusted for code signing, loose file"},
-        {nullptr, trustedForCodeSigning.get(), std::string(hash) + ".0", Reason::Trusted, "the same, rehashed"},
-        {nullptr, root.certificate.get(), "publisher.crt", Reason::Trusted, "a plain certificate: trusted here"},
+        {nullptr, trustedForCodeSigning.get(), "publisher.pem", holds, "trusted for code signing, loose file"},
+        {nullptr, trustedForCodeSigning.get(), std::string(hash) + ".0", holds, "the same, rehashed"},
+        {nullptr, root.certificate.get(), "publisher.crt", holds, "a plain certificate: trusted here"},
         {nullptr, serverOnly.get(), "publisher.pem", Reason::WrongUsage, "trusted for TLS only"},
         {root.certificate.get(), rejected.get(), "distrusted.pem", Reason::ExplicitlyDistrusted,
          "a root of the machine's store distrusted for code signing"},

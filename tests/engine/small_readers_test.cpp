@@ -1,13 +1,16 @@
-// The small readers the formats share: base64 (scripts' signature blocks)
-// and SpcIndirectDataContent (what every signature says it signed).
+// The small readers the formats share: base64 (scripts' signature blocks),
+// SpcIndirectDataContent (what every signature says it signed) and the
+// signature's DER at the front of the place a format keeps it.
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "authenticode/reading/base64.h"
 #include "authenticode/signature/indirect_data.h"
+#include "authenticode/formats/signature_der.h"
 #include "signed_pe.h"
 
 namespace {
@@ -93,6 +96,45 @@ TEST(IndirectData, ReadsTheTypeAndDigestAndNothingElse) {
             EXPECT_EQ(testing_support::toData(read->digestAlgorithm), Data(sha256.begin() + 2, sha256.end()))
                 << row.note;
             EXPECT_EQ(testing_support::toData(read->digest), Data(32, 0xAB)) << row.note;
+        }
+    }
+}
+
+// Packages and scripts keep exactly the signature; PE, cabinet and installer
+// files pad it with zeros. Anything else after it is data no digest covers.
+TEST(SignatureDer, IsOneSequenceWithOnlyWhatTheFormatAllowsAfterIt) {
+    using authenticode::AfterSignature;
+    using authenticode::Reason;
+    const Data message = der(0x30, der(0x06, {0x2A, 0x03}));
+    const struct {
+        Data place;
+        AfterSignature allowed;
+        std::variant<Data, Reason> expected;  // the signature's bytes, or why not
+        const char* note;
+    } rows[] = {
+        {message, AfterSignature::Nothing, message, "exactly the signature"},
+        {message, AfterSignature::ZeroPadding, message, "no padding at all"},
+        {concat({message, Data(7, 0)}), AfterSignature::ZeroPadding, message, "zeros after it are padding"},
+        {concat({message, Data(7, 0)}), AfterSignature::Nothing, Reason::HiddenDataInSignature,
+         "zeros where nothing may follow"},
+        {concat({message, {0, 0, 1}}), AfterSignature::ZeroPadding, Reason::HiddenDataInSignature,
+         "a byte that is not padding"},
+        {concat({message, message}), AfterSignature::Nothing, Reason::HiddenDataInSignature, "a second message"},
+        {der(0x31, der(0x06, {0x2A, 0x03})), AfterSignature::Nothing, Reason::MalformedMessage, "a SET"},
+        {Data(message.begin(), message.end() - 1), AfterSignature::ZeroPadding, Reason::MalformedMessage,
+         "cut short"},
+        {{}, AfterSignature::ZeroPadding, Reason::MalformedMessage, "nothing at all"},
+        {Data(8, 0), AfterSignature::ZeroPadding, Reason::MalformedMessage, "only padding"},
+    };
+    for (const auto& row : rows) {
+        const auto found = authenticode::signatureDer(authenticode::Bytes(row.place), row.allowed);
+        if (const auto* reason = std::get_if<Reason>(&row.expected)) {
+            ASSERT_TRUE(std::holds_alternative<Reason>(found)) << row.note;
+            EXPECT_EQ(std::get<Reason>(found), *reason) << row.note;
+        } else {
+            ASSERT_TRUE(std::holds_alternative<authenticode::Bytes>(found)) << row.note;
+            EXPECT_EQ(testing_support::toData(std::get<authenticode::Bytes>(found)), std::get<Data>(row.expected))
+                << row.note;
         }
     }
 }

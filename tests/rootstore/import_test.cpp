@@ -88,8 +88,7 @@ std::map<Thumbprint, RootRestrictions> propertiesOf(const fs::path& store) {
     std::map<Thumbprint, RootRestrictions> read;
     std::istringstream lines(text(store / authenticode::rootPropertiesFileName));
     for (std::string line; std::getline(lines, line);) {
-        bool thumbprintRead = false;
-        if (auto parsed = authenticode::parseRootProperties(line, thumbprintRead)) {
+        if (auto parsed = authenticode::parseRootProperties(line)) {
             read.emplace(parsed->first, parsed->second);
         }
     }

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "system_text.h"
+
 using trust::describeTrustResult;
 using trust::trustResultDescriptions;
 
@@ -40,16 +42,7 @@ bool isOwn(DWORD code) {
     return false;
 }
 
-// The system's text for the code, or "" when it has none.
-std::string systemText(DWORD code) {
-    LPSTR text = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_MAX_WIDTH_MASK,
-                   nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<LPSTR>(&text), 0,
-                   nullptr);
-    std::string result = text != nullptr ? text : "";
-    LocalFree(text);
-    return result;
-}
+using testing_support::systemText;
 
 TEST(DescribeTrustResult, NineCodesGetTheToolsOwnText) {
     for (const Row& row : ownTexts) {
