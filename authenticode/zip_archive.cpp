@@ -15,17 +15,23 @@ constexpr std::size_t maxCommentSize = 0xFFFF;
 constexpr std::uint16_t zip64ExtraId = 0x0001;
 constexpr std::uint16_t dataDescriptorFlag = 0x0008;
 
-// Reads a record's fixed fields after its signature; fails, taking nothing,
-// if the signature is another record's.
-template <typename Record, std::unsigned_integral... Values>
-std::optional<Record> readRecord(ByteCursor& cursor, const Record& record, Values&... values) {
+// Reads a record's signature and then, through `readFields`, its fixed
+// fields; fails, taking nothing, if the signature is another record's.
+template <typename Record, typename ReadFields>
+std::optional<Record> readRecord(ByteCursor& cursor, ReadFields readFields) {
     ByteCursor trial = cursor;
     std::uint32_t signature = 0;
-    if (!trial.fields(signature, values...) || signature != Record::signature) {
+    Record record{};
+    if (!trial.fields(signature) || signature != Record::signature || !readFields(trial, record)) {
         return std::nullopt;
     }
     cursor = trial;
     return record;
+}
+
+bool readFileFields(ByteCursor& cursor, ZipFileFields& f) {
+    return cursor.fields(f.versionNeeded, f.flags, f.method, f.modifiedTime, f.modifiedDate, f.crc32,
+                         f.compressedSize, f.uncompressedSize, f.nameLength, f.extraLength);
 }
 
 // The end of central directory record: the last one whose comment runs
@@ -94,22 +100,22 @@ std::string_view asText(Bytes bytes) {
 std::optional<ZipEntry> readCentralRecord(ByteCursor& directory) {
     const Bytes start = directory.rest();
     const auto header = ZipCentralHeader::read(directory);
-    const auto name = header ? directory.bytes(header->nameLength) : std::nullopt;
-    const auto extra = name ? directory.bytes(header->extraLength) : std::nullopt;
+    const auto name = header ? directory.bytes(header->file.nameLength) : std::nullopt;
+    const auto extra = name ? directory.bytes(header->file.extraLength) : std::nullopt;
     if (!extra || !directory.skip(header->commentLength)) {
         return std::nullopt;
     }
     ZipEntry entry{};
     entry.name = asText(*name);
-    entry.flags = header->flags;
-    entry.method = header->method;
-    entry.compressedSize = header->compressedSize;
-    entry.uncompressedSize = header->uncompressedSize;
+    entry.flags = header->file.flags;
+    entry.method = header->file.method;
+    entry.compressedSize = header->file.compressedSize;
+    entry.uncompressedSize = header->file.uncompressedSize;
     entry.localHeaderOffset = header->localHeaderOffset;
     entry.centralRecord = start.first(start.size() - directory.remaining());
     std::uint32_t diskStart = header->diskStart;
-    if (!readZip64Extra(*extra, entry, diskStart, header->uncompressedSize == zipMarker32,
-                        header->compressedSize == zipMarker32, header->localHeaderOffset == zipMarker32,
+    if (!readZip64Extra(*extra, entry, diskStart, header->file.uncompressedSize == zipMarker32,
+                        header->file.compressedSize == zipMarker32, header->localHeaderOffset == zipMarker32,
                         header->diskStart == zipMarker16)) {
         return std::nullopt;
     }
@@ -158,23 +164,23 @@ std::optional<DirectoryBounds> readZip64End(Bytes file, std::size_t endRecord, Z
 }  // namespace
 
 std::optional<ZipLocalHeader> ZipLocalHeader::read(ByteCursor& cursor) {
-    ZipLocalHeader h{};
-    return readRecord(cursor, h, h.versionNeeded, h.flags, h.method, h.modifiedTime, h.modifiedDate, h.crc32,
-                      h.compressedSize, h.uncompressedSize, h.nameLength, h.extraLength);
+    return readRecord<ZipLocalHeader>(cursor,
+                                      [](ByteCursor& c, ZipLocalHeader& h) { return readFileFields(c, h.file); });
 }
 
 std::optional<ZipCentralHeader> ZipCentralHeader::read(ByteCursor& cursor) {
-    ZipCentralHeader h{};
-    return readRecord(cursor, h, h.versionMadeBy, h.versionNeeded, h.flags, h.method, h.modifiedTime,
-                      h.modifiedDate, h.crc32, h.compressedSize, h.uncompressedSize, h.nameLength, h.extraLength,
-                      h.commentLength, h.diskStart, h.internalAttributes, h.externalAttributes,
-                      h.localHeaderOffset);
+    return readRecord<ZipCentralHeader>(cursor, [](ByteCursor& c, ZipCentralHeader& h) {
+        return c.fields(h.versionMadeBy) && readFileFields(c, h.file) &&
+               c.fields(h.commentLength, h.diskStart, h.internalAttributes, h.externalAttributes,
+                        h.localHeaderOffset);
+    });
 }
 
 std::optional<ZipEndRecord> ZipEndRecord::read(ByteCursor& cursor) {
-    ZipEndRecord r{};
-    return readRecord(cursor, r, r.disk, r.directoryDisk, r.entriesOnDisk, r.entries, r.directorySize,
-                      r.directoryOffset, r.commentLength);
+    return readRecord<ZipEndRecord>(cursor, [](ByteCursor& c, ZipEndRecord& r) {
+        return c.fields(r.disk, r.directoryDisk, r.entriesOnDisk, r.entries, r.directorySize, r.directoryOffset,
+                        r.commentLength);
+    });
 }
 
 void ZipEndRecord::appendTo(std::vector<std::uint8_t>& out) const {
@@ -183,9 +189,10 @@ void ZipEndRecord::appendTo(std::vector<std::uint8_t>& out) const {
 }
 
 std::optional<Zip64EndRecord> Zip64EndRecord::read(ByteCursor& cursor) {
-    Zip64EndRecord r{};
-    return readRecord(cursor, r, r.recordSize, r.versionMadeBy, r.versionNeeded, r.disk, r.directoryDisk,
-                      r.entriesOnDisk, r.entries, r.directorySize, r.directoryOffset);
+    return readRecord<Zip64EndRecord>(cursor, [](ByteCursor& c, Zip64EndRecord& r) {
+        return c.fields(r.recordSize, r.versionMadeBy, r.versionNeeded, r.disk, r.directoryDisk, r.entriesOnDisk,
+                        r.entries, r.directorySize, r.directoryOffset);
+    });
 }
 
 void Zip64EndRecord::appendTo(std::vector<std::uint8_t>& out) const {
@@ -194,8 +201,9 @@ void Zip64EndRecord::appendTo(std::vector<std::uint8_t>& out) const {
 }
 
 std::optional<Zip64Locator> Zip64Locator::read(ByteCursor& cursor) {
-    Zip64Locator l{};
-    return readRecord(cursor, l, l.recordDisk, l.recordOffset, l.totalDisks);
+    return readRecord<Zip64Locator>(cursor, [](ByteCursor& c, Zip64Locator& l) {
+        return c.fields(l.recordDisk, l.recordOffset, l.totalDisks);
+    });
 }
 
 void Zip64Locator::appendTo(std::vector<std::uint8_t>& out) const {
@@ -261,11 +269,12 @@ std::optional<ZipEntryData> zipEntryData(Bytes file, const ZipEntry& entry) {
     const auto offsetOf = [&file](const ByteCursor& cursor) { return file.size() - cursor.remaining(); };
     ByteCursor local(file.subspan(static_cast<std::size_t>(entry.localHeaderOffset)));
     const auto header = ZipLocalHeader::read(local);
-    if (!header || header->method != entry.method) {
+    if (!header || header->file.method != entry.method) {
         return std::nullopt;
     }
-    const auto name = local.bytes(header->nameLength);
-    if (!name || asText(*name) != entry.name || !local.skip(header->extraLength)) {
+    const ZipFileFields& stored = header->file;
+    const auto name = local.bytes(stored.nameLength);
+    if (!name || asText(*name) != entry.name || !local.skip(stored.extraLength)) {
         return std::nullopt;
     }
     const std::size_t dataOffset = offsetOf(local);
@@ -276,10 +285,10 @@ std::optional<ZipEntryData> zipEntryData(Bytes file, const ZipEntry& entry) {
     // Sizes in the local header, where it has them, must agree; a ZIP64
     // marker defers them to the header's extra field, which the central
     // directory's values already stand for.
-    const bool hasDescriptor = (header->flags & dataDescriptorFlag) != 0;
+    const bool hasDescriptor = (stored.flags & dataDescriptorFlag) != 0;
     if (!hasDescriptor &&
-        ((header->compressedSize != zipMarker32 && header->compressedSize != entry.compressedSize) ||
-         (header->uncompressedSize != zipMarker32 && header->uncompressedSize != entry.uncompressedSize))) {
+        ((stored.compressedSize != zipMarker32 && stored.compressedSize != entry.compressedSize) ||
+         (stored.uncompressedSize != zipMarker32 && stored.uncompressedSize != entry.uncompressedSize))) {
         return std::nullopt;
     }
     std::size_t end = offsetOf(local);

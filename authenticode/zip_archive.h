@@ -22,9 +22,9 @@ namespace authenticode {
 // Variable parts (names, extra fields, comments) follow the fixed part and
 // are left to the caller.
 
-struct ZipLocalHeader {
-    static constexpr std::uint32_t signature = 0x04034B50;
-    static constexpr std::size_t size = 30;
+// The fields a local header and a central directory header share, in the
+// order both have them.
+struct ZipFileFields {
     std::uint16_t versionNeeded;
     std::uint16_t flags;
     std::uint16_t method;
@@ -35,6 +35,12 @@ struct ZipLocalHeader {
     std::uint32_t uncompressedSize;
     std::uint16_t nameLength;
     std::uint16_t extraLength;
+};
+
+struct ZipLocalHeader {
+    static constexpr std::uint32_t signature = 0x04034B50;
+    static constexpr std::size_t size = 30;
+    ZipFileFields file;
     static std::optional<ZipLocalHeader> read(ByteCursor& cursor);
 };
 
@@ -42,16 +48,7 @@ struct ZipCentralHeader {
     static constexpr std::uint32_t signature = 0x02014B50;
     static constexpr std::size_t size = 46;
     std::uint16_t versionMadeBy;
-    std::uint16_t versionNeeded;
-    std::uint16_t flags;
-    std::uint16_t method;
-    std::uint16_t modifiedTime;
-    std::uint16_t modifiedDate;
-    std::uint32_t crc32;
-    std::uint32_t compressedSize;
-    std::uint32_t uncompressedSize;
-    std::uint16_t nameLength;
-    std::uint16_t extraLength;
+    ZipFileFields file;
     std::uint16_t commentLength;
     std::uint16_t diskStart;
     std::uint16_t internalAttributes;
