@@ -26,6 +26,12 @@ std::optional<Element> readElement(Bytes data) {
         for (std::size_t i = 0; i < lengthBytes; ++i) {
             contentLength = (contentLength << 8) | data[2 + i];
         }
+        // DER takes the shortest form: the long form only from 128 on, and
+        // no leading zero byte. Another encoding of the same value would be
+        // a second byte string for one signed structure.
+        if (contentLength < 0x80 || data[2] == 0) {
+            return std::nullopt;
+        }
         headerLength += lengthBytes;
     }
 
