@@ -104,8 +104,6 @@ public:
     SectorVisits beginPass() const { return SectorVisits(sectorCount_, miniSectorCount_); }
 
     int majorVersion() const { return majorVersion_; }
-    std::size_t sectorSize() const { return sectorSize_; }
-    std::size_t sectorCount() const { return sectorCount_; }
     std::size_t entryCount() const { return directorySectors_.size() * (sectorSize_ / entrySize); }
 
     // The directory entry with this number. Nothing if it lies outside the
