@@ -11,25 +11,17 @@ constexpr std::uint16_t pe32PlusMagic = 0x20B;
 constexpr std::size_t certificateDirectoryIndex = 4;
 
 // IMAGE_DOS_HEADER: 64 bytes, of which only the magic and e_lfanew, the
-// offset of the PE signature, matter here.
+// offset of the PE signature and the header's last field, matter here.
 struct DosHeader {
-    static constexpr std::size_t size = 64;
     static constexpr std::size_t lfanewOffset = 0x3C;
     std::uint16_t magic;
     std::uint32_t lfanew;
 
     static std::optional<DosHeader> read(ByteCursor& cursor) {
-        const auto bytes = cursor.bytes(size);
-        if (!bytes) {
-            return std::nullopt;
-        }
-        ByteCursor fields(*bytes);
         DosHeader header{};
-        if (!fields.fields(header.magic) || !fields.skip(lfanewOffset - sizeof(header.magic)) ||
-            !fields.fields(header.lfanew)) {
-            return std::nullopt;
-        }
-        return header;
+        const bool read = cursor.fields(header.magic) && cursor.skip(lfanewOffset - sizeof(header.magic)) &&
+                          cursor.fields(header.lfanew);
+        return read ? std::optional(header) : std::nullopt;
     }
 };
 

@@ -57,17 +57,20 @@ struct ZipCentralHeader {
     static std::optional<ZipCentralHeader> read(ByteCursor& cursor);
 };
 
-// End of central directory record, without its comment.
+// End of central directory record, without its comment. A count, size or
+// offset too large for its field holds the marker (zipMarker16 or
+// zipMarker32) and defers to the ZIP64 record; a signed package's digest
+// keeps the marker, so a rewritten record must too.
 struct ZipEndRecord {
     static constexpr std::uint32_t signature = 0x06054B50;
     static constexpr std::size_t size = 22;
     std::uint16_t disk;
-    std::uint16_t directoryDisk;
+    std::uint16_t directoryDisk;  // where the central directory starts
     std::uint16_t entriesOnDisk;
     std::uint16_t entries;
     std::uint32_t directorySize;
     std::uint32_t directoryOffset;
-    std::uint16_t commentLength;
+    std::uint16_t commentLength;  // the comment runs to the end of the file
     static std::optional<ZipEndRecord> read(ByteCursor& cursor);
     void appendTo(std::vector<std::uint8_t>& out) const;
 };
@@ -76,12 +79,12 @@ struct ZipEndRecord {
 struct Zip64EndRecord {
     static constexpr std::uint32_t signature = 0x06064B50;
     static constexpr std::size_t size = 56;
-    std::uint64_t recordSize;  // counts everything after this field
+    std::uint64_t recordSize;  // counts everything after this field, extensible data included
     std::uint16_t versionMadeBy;
     std::uint16_t versionNeeded;
     std::uint32_t disk;
-    std::uint32_t directoryDisk;
-    std::uint64_t entriesOnDisk;
+    std::uint32_t directoryDisk;  // where the central directory starts
+    std::uint64_t entriesOnDisk;  // single disk only: always the same as entries
     std::uint64_t entries;
     std::uint64_t directorySize;
     std::uint64_t directoryOffset;
