@@ -79,9 +79,16 @@ Reason checkPackageDigests(const MappedFile& file, const Package& package, const
     }
 
     std::vector<std::string_view> seen;
-    for (std::size_t offset = digestsMagic.size(); offset < carried.size(); offset += tagSize + size) {
-        const std::string_view tag(reinterpret_cast<const char*>(carried.data() + offset), tagSize);
-        const Bytes value = carried.subspan(offset + tagSize, size);
+    // The magic, then each digest as a four-letter tag and its value; the
+    // size check above makes them fit exactly.
+    ByteCursor digests(carried.subspan(digestsMagic.size()));
+    while (!digests.empty()) {
+        const auto tagBytes = digests.bytes(tagSize);
+        const auto value = tagBytes ? digests.bytes(size) : std::nullopt;
+        if (!value) {
+            return Reason::DigestMismatch;
+        }
+        const std::string_view tag(reinterpret_cast<const char*>(tagBytes->data()), tagSize);
         if (std::find(seen.begin(), seen.end(), tag) != seen.end()) {
             return Reason::DigestMismatch;
         }
@@ -91,7 +98,7 @@ Reason checkPackageDigests(const MappedFile& file, const Package& package, const
         if (computed && computed->empty()) {
             return Reason::SystemError;
         }
-        if (!computed || !sameBytes(*computed, value)) {
+        if (!computed || !sameBytes(*computed, *value)) {
             return Reason::DigestMismatch;
         }
     }
