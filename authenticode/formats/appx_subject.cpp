@@ -29,24 +29,6 @@ constexpr std::uint64_t maxSignatureSize = 16 << 20;
 constexpr std::string_view digestsMagic = "APPX";
 constexpr std::size_t tagSize = 4;
 
-void putU16(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value) {
-    for (std::size_t i = 0; i < 2; ++i) {
-        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
-void putU32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value) {
-    for (std::size_t i = 0; i < 4; ++i) {
-        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
-void putU64(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint64_t value) {
-    for (std::size_t i = 0; i < 8; ++i) {
-        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-    }
-}
-
 const ZipEntry* findEntry(const ZipArchive& archive, std::string_view name) {
     const auto found = std::find_if(archive.entries.begin(), archive.entries.end(),
                                     [&](const ZipEntry& entry) { return entry.name == name; });
@@ -96,9 +78,16 @@ Outcome checkPackageDigests(const MappedFile& file, const Package& package, cons
     }
 
     std::vector<std::string_view> seen;
-    for (std::size_t offset = digestsMagic.size(); offset < carried.size(); offset += tagSize + size) {
-        const std::string_view tag(reinterpret_cast<const char*>(carried.data() + offset), tagSize);
-        const Bytes value = carried.subspan(offset + tagSize, size);
+    // The magic, then each digest as a four-letter tag and its value; the
+    // size check above makes them fit exactly.
+    ByteCursor digests(carried.subspan(digestsMagic.size()));
+    while (!digests.empty()) {
+        const auto tagBytes = digests.bytes(tagSize);
+        const auto value = tagBytes ? digests.bytes(size) : std::nullopt;
+        if (!value) {
+            return Reason::DigestMismatch;
+        }
+        const std::string_view tag(reinterpret_cast<const char*>(tagBytes->data()), tagSize);
         if (std::find(seen.begin(), seen.end(), tag) != seen.end()) {
             return Reason::DigestMismatch;
         }
@@ -108,7 +97,7 @@ Outcome checkPackageDigests(const MappedFile& file, const Package& package, cons
         if (computed && computed->empty()) {
             return Reason::SystemError;
         }
-        if (!computed || !sameBytes(*computed, value)) {
+        if (!computed || !sameBytes(*computed, *value)) {
             return Reason::DigestMismatch;
         }
     }
@@ -157,34 +146,51 @@ void hashUnsignedCentralDirectory(const ZipArchive& archive, const ZipEntry& sig
             hasher.update(entry.centralRecord);
         }
     }
+    // The end records as they would be without the signature's entry. The
+    // archive reader has already read each of them, so they read again.
+    std::vector<std::uint8_t> records;
     if (!archive.end.zip64Record.empty()) {
-        std::vector<std::uint8_t> record(archive.end.zip64Record.begin(), archive.end.zip64Record.end());
-        putU64(record, 24, count);
-        putU64(record, 32, count);
-        putU64(record, 40, size);
-        putU64(record, 48, offset);
-        hasher.update(record);
-        std::vector<std::uint8_t> locator(archive.end.zip64Locator.begin(), archive.end.zip64Locator.end());
-        putU64(locator, 8, offset + size);
-        hasher.update(locator);
+        ByteCursor recordCursor(archive.end.zip64Record);
+        ByteCursor locatorCursor(archive.end.zip64Locator);
+        auto record = Zip64EndRecord::read(recordCursor);
+        auto locator = Zip64Locator::read(locatorCursor);
+        if (!record || !locator) {
+            hasher.abandon();
+            return;
+        }
+        record->entriesOnDisk = count;
+        record->entries = count;
+        record->directorySize = size;
+        record->directoryOffset = offset;
+        record->appendTo(records);
+        records.insert(records.end(), recordCursor.rest().begin(), recordCursor.rest().end());
+        locator->recordOffset = offset + size;
+        locator->appendTo(records);
+    }
+    ByteCursor endCursor(archive.end.record);
+    auto end = ZipEndRecord::read(endCursor);
+    if (!end) {
+        hasher.abandon();
+        return;
     }
     // Fields that defer to the ZIP64 record keep their marker; the disk
     // numbers are zero whatever the archive says.
-    std::vector<std::uint8_t> record(archive.end.record.begin(), archive.end.record.end());
-    putU16(record, 4, 0);
-    putU16(record, 6, 0);
-    for (const std::size_t field : {std::size_t{8}, std::size_t{10}}) {
-        if (readU16(archive.end.record, field) != 0xFFFF) {
-            putU16(record, field, count);
+    end->disk = 0;
+    end->directoryDisk = 0;
+    for (std::uint16_t* field : {&end->entriesOnDisk, &end->entries}) {
+        if (*field != zipMarker16) {
+            *field = static_cast<std::uint16_t>(count);
         }
     }
-    if (readU32(archive.end.record, 12) != 0xFFFFFFFF) {
-        putU32(record, 12, size);
+    if (end->directorySize != zipMarker32) {
+        end->directorySize = static_cast<std::uint32_t>(size);
     }
-    if (readU32(archive.end.record, 16) != 0xFFFFFFFF) {
-        putU32(record, 16, offset);
+    if (end->directoryOffset != zipMarker32) {
+        end->directoryOffset = static_cast<std::uint32_t>(offset);
     }
-    hasher.update(record);
+    end->appendTo(records);
+    records.insert(records.end(), endCursor.rest().begin(), endCursor.rest().end());
+    hasher.update(records);
 }
 
 std::optional<SubjectOrReason> locateAppxSubject(const MappedFile& file, std::string_view path) {

@@ -10,45 +10,93 @@ namespace authenticode {
 
 namespace {
 
-// CFHEADER, little-endian throughout:
-//   0  "MSCF"          4  reserved1 (a header checksum nobody fills in)
-//   8  cbCabinet      12  reserved2      16  coffFiles      20  reserved3
-//  24  versionMinor   25  versionMajor   26  cFolders       28  cFiles
-//  30  flags          32  setID          34  iCabinet
-// With cfhdrRESERVE_PRESENT in flags the header goes on with
-//  36  cbCFHeader (u16)   38  cbCFFolder (u8)   39  cbCFData (u8)
-//  40  abReserve[cbCFHeader]
-// and then the optional previous/next cabinet names, the CFFOLDER entries,
-// the CFFILE entries and the data blocks.
 constexpr std::array<std::uint8_t, 4> magic{'M', 'S', 'C', 'F'};
-constexpr std::size_t fixedHeaderSize = 36;
-constexpr std::size_t flagsOffset = 30;
-constexpr std::uint16_t reservePresent = 0x0004;
-constexpr std::size_t reserveSizeOffset = 36;  // cbCFHeader
-constexpr std::size_t reserveOffset = 40;      // abReserve
+constexpr std::uint16_t reservePresent = 0x0004;  // cfhdrRESERVE_PRESENT
 
-// A signed cabinet's abReserve is exactly this 20-byte record:
-//  40  u16 size of extra reserved data, always 0 (it would follow the two
-//      sizes and be part of the digest)
-//  42  u16 size of the signature information that follows, 16
-//  44  u32 file offset of the PKCS#7
-//  48  u32 size of the PKCS#7 area (the DER, zero-padded to a multiple of 8)
-//  52  8 unused bytes
-// The record is written when the cabinet is signed, so apart from the
-// extra-data size none of it is hashed.
-constexpr std::size_t signatureRecordSize = 20;
+// CFHEADER, after the magic. With cfhdrRESERVE_PRESENT in flags it goes on
+// with the reserved-area sizes and abReserve[cbCFHeader]; then come the
+// optional previous/next cabinet names, the CFFOLDER entries, the CFFILE
+// entries and the data blocks.
+struct CabHeader {
+    static constexpr std::size_t size = 36;
+    std::uint32_t reserved1;  // a header checksum nobody fills in
+    std::uint32_t cabinetSize;
+    std::uint32_t reserved2;
+    std::uint32_t filesOffset;
+    std::uint32_t reserved3;
+    std::uint8_t versionMinor;
+    std::uint8_t versionMajor;
+    std::uint16_t folderCount;
+    std::uint16_t fileCount;
+    std::uint16_t flags;
+    std::uint16_t setId;
+    std::uint16_t cabinetIndex;
+    // Present only with cfhdrRESERVE_PRESENT.
+    std::uint16_t headerReserveSize;  // cbCFHeader
+    std::uint8_t folderReserveSize;   // cbCFFolder
+    std::uint8_t dataReserveSize;     // cbCFData
+};
+
+// A signed cabinet's abReserve is exactly this 20-byte record. It is
+// written when the cabinet is signed, so apart from the extra-data size none
+// of it is hashed.
+struct CabSignatureRecord {
+    static constexpr std::size_t size = 20;
+    std::uint16_t extraDataSize;  // always 0: extra data would follow the sizes and be part of the digest
+    std::uint16_t infoSize;       // of the signature information that follows, 16
+    std::uint32_t signatureOffset;
+    std::uint32_t signatureSize;  // the DER, zero-padded to a multiple of 8
+    Bytes unused;                 // 8 bytes
+};
 constexpr std::uint16_t signatureInfoSize = 16;
-constexpr std::size_t signatureOffsetField = 44;
-constexpr std::size_t signatureSizeField = 48;
-constexpr std::size_t unusedOffset = 52;
-constexpr std::size_t unusedSize = 8;
-constexpr std::size_t signedHeaderEnd = reserveOffset + signatureRecordSize;  // 60
 
-// Hashed pieces of the header: the magic, cbCabinet through iCabinet (the
-// reserved1 checksum field is left out), and the extra-data size.
+// Where the pieces of a signed header are, for the digest: the magic and
+// cbCabinet through iCabinet are hashed (the reserved1 checksum is left
+// out), then the extra-data size, then all after the signature record.
 constexpr std::size_t magicSize = 4;
 constexpr std::size_t hashedFieldsOffset = 8;
+constexpr std::size_t reserveOffset = 40;  // abReserve
 constexpr std::size_t extraDataSizeSize = 2;
+constexpr std::size_t signedHeaderEnd = reserveOffset + CabSignatureRecord::size;  // 60
+
+struct SignedCabHeader {
+    CabHeader header;
+    CabSignatureRecord record;
+    CabSignatureLocation location;
+};
+
+std::variant<SignedCabHeader, Reason> readSignedHeader(Bytes file) {
+    ByteCursor cursor(file);
+    CabHeader h{};
+    if (!cursor.skip(magicSize) ||
+        !cursor.fields(h.reserved1, h.cabinetSize, h.reserved2, h.filesOffset, h.reserved3, h.versionMinor,
+                       h.versionMajor, h.folderCount, h.fileCount, h.flags, h.setId, h.cabinetIndex) ||
+        (h.flags & reservePresent) == 0) {
+        return Reason::NoSignature;
+    }
+    CabSignatureRecord record{};
+    const auto unused = cursor.fields(h.headerReserveSize, h.folderReserveSize, h.dataReserveSize) &&
+                                cursor.fields(record.extraDataSize, record.infoSize, record.signatureOffset,
+                                              record.signatureSize)
+                            ? cursor.bytes(8)
+                            : std::nullopt;
+    if (!unused) {
+        return Reason::NoSignature;  // the header is cut short
+    }
+    if (h.headerReserveSize != CabSignatureRecord::size || record.extraDataSize != 0 ||
+        record.infoSize != signatureInfoSize) {
+        return Reason::NoSignature;  // a reserved area, but not a signature record
+    }
+    // The signature lies after the header and ends exactly at the end of the
+    // file (both values are 32-bit, so their sum cannot overflow).
+    const std::size_t offset = record.signatureOffset;
+    const std::size_t size = record.signatureSize;
+    if (size == 0 || offset < signedHeaderEnd || offset + size != file.size()) {
+        return Reason::NoSignature;
+    }
+    record.unused = *unused;
+    return SignedCabHeader{h, record, CabSignatureLocation{offset, size}};
+}
 
 bool startsWithMagic(Bytes bytes) {
     return bytes.size() >= magic.size() && std::equal(magic.begin(), magic.end(), bytes.begin());
@@ -57,30 +105,11 @@ bool startsWithMagic(Bytes bytes) {
 }  // namespace
 
 std::variant<CabSignatureLocation, Reason> findCabSignature(Bytes file) {
-    const auto flags = readU16(file, flagsOffset);
-    if (!flags || (*flags & reservePresent) == 0) {
-        return Reason::NoSignature;
+    auto found = readSignedHeader(file);
+    if (const auto* reason = std::get_if<Reason>(&found)) {
+        return *reason;
     }
-    const auto reserveSize = readU16(file, reserveSizeOffset);
-    const auto extraDataSize = readU16(file, reserveOffset);
-    const auto infoSize = readU16(file, reserveOffset + 2);
-    const auto signatureOffset = readU32(file, signatureOffsetField);
-    const auto signatureSize = readU32(file, signatureSizeField);
-    if (!reserveSize || !extraDataSize || !infoSize || !signatureOffset || !signatureSize ||
-        file.size() < signedHeaderEnd) {
-        return Reason::NoSignature;  // the header is cut short
-    }
-    if (*reserveSize != signatureRecordSize || *extraDataSize != 0 || *infoSize != signatureInfoSize) {
-        return Reason::NoSignature;  // a reserved area, but not a signature record
-    }
-    // The signature lies after the header and ends exactly at the end of the
-    // file (both values are 32-bit, so their sum cannot overflow).
-    const std::size_t offset = *signatureOffset;
-    const std::size_t size = *signatureSize;
-    if (size == 0 || offset < signedHeaderEnd || offset + size != file.size()) {
-        return Reason::NoSignature;
-    }
-    return CabSignatureLocation{offset, size};
+    return std::get<SignedCabHeader>(found).location;
 }
 
 std::optional<SubjectOrReason> locateCabSubject(const MappedFile& file, std::string_view /*path*/) {
@@ -88,11 +117,12 @@ std::optional<SubjectOrReason> locateCabSubject(const MappedFile& file, std::str
     if (!startsWithMagic(bytes)) {
         return std::nullopt;
     }
-    const auto found = findCabSignature(bytes);
+    const auto found = readSignedHeader(bytes);
     if (const auto* reason = std::get_if<Reason>(&found)) {
         return *reason;
     }
-    const auto location = std::get<CabSignatureLocation>(found);
+    const CabSignatureRecord& record = std::get<SignedCabHeader>(found).record;
+    const CabSignatureLocation location = std::get<SignedCabHeader>(found).location;
 
     const Bytes area = bytes.subspan(location.signatureOffset);
     // Nothing unsigned may hide in the padding after the DER or in the
@@ -101,7 +131,7 @@ std::optional<SubjectOrReason> locateCabSubject(const MappedFile& file, std::str
     if (const auto* reason = std::get_if<Reason>(&message)) {
         return *reason;
     }
-    if (!allZero(bytes.subspan(unusedOffset, unusedSize))) {
+    if (!allZero(record.unused)) {
         return Reason::HiddenDataInSignature;
     }
 
@@ -117,7 +147,7 @@ void hashCabinet(const MappedFile& file, const CabSignatureLocation& location, H
         return;
     }
     hashFileRange(file, 0, magicSize, hasher);
-    hashFileRange(file, hashedFieldsOffset, fixedHeaderSize - hashedFieldsOffset, hasher);
+    hashFileRange(file, hashedFieldsOffset, CabHeader::size - hashedFieldsOffset, hasher);
     hashFileRange(file, reserveOffset, extraDataSizeSize, hasher);
     hashFileRange(file, signedHeaderEnd, location.signatureOffset - signedHeaderEnd, hasher);
 }

@@ -29,16 +29,21 @@ struct PrimaryEntry {
 std::variant<PrimaryEntry, Reason> findPrimaryEntry(Bytes table) {
     std::size_t position = 0;
     while (position < table.size()) {
-        const auto length = readU32(table, position);
-        const auto type = readU16(table, position + 6);
-        if (!length || !type || *length < certificateHeaderSize || *length > table.size() - position) {
+        // WIN_CERTIFICATE: dwLength (header included), wRevision,
+        // wCertificateType, then bCertificate.
+        ByteCursor entry(table.subspan(position));
+        std::uint32_t length = 0;
+        std::uint16_t revision = 0;
+        std::uint16_t type = 0;
+        if (!entry.fields(length, revision, type) || length < certificateHeaderSize ||
+            length > table.size() - position) {
             return Reason::NoSignature;
         }
-        if (*type == pkcsSignedDataType) {
-            return PrimaryEntry{table.subspan(position + certificateHeaderSize, *length - certificateHeaderSize),
-                                position + *length};
+        if (type == pkcsSignedDataType) {
+            return PrimaryEntry{table.subspan(position + certificateHeaderSize, length - certificateHeaderSize),
+                                position + length};
         }
-        position = alignUp(position + *length);
+        position = alignUp(position + length);
     }
     return Reason::NoSignature;
 }

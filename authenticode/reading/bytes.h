@@ -4,22 +4,16 @@
 #pragma once
 
 #include <algorithm>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace authenticode {
 
 using Bytes = std::span<const std::uint8_t>;
-
-// a + b, or nothing if the sum overflows.
-inline std::optional<std::size_t> checkedAdd(std::size_t a, std::size_t b) {
-    if (b > SIZE_MAX - a) {
-        return std::nullopt;
-    }
-    return a + b;
-}
 
 // The `length` bytes at `offset`, or nothing if they are not all inside.
 inline std::optional<Bytes> slice(Bytes data, std::size_t offset, std::size_t length) {
@@ -29,29 +23,92 @@ inline std::optional<Bytes> slice(Bytes data, std::size_t offset, std::size_t le
     return data.subspan(offset, length);
 }
 
-// Everything from `offset` to the end, or nothing if `offset` is past it.
-inline std::optional<Bytes> sliceFrom(Bytes data, std::size_t offset) {
-    if (offset > data.size()) {
-        return std::nullopt;
+// Reads a record's fields front to back: each read takes its bytes from
+// the front of what is left, or, if too few are left, fails and takes
+// nothing. Fields are then named once, in the order the record has them,
+// instead of as offsets that each have to agree with a size checked
+// elsewhere. Little-endian, as every format read here is.
+class ByteCursor {
+public:
+    explicit ByteCursor(Bytes data) : rest_(data) {}
+
+    std::size_t remaining() const { return rest_.size(); }
+    bool empty() const { return rest_.empty(); }
+    Bytes rest() const { return rest_; }
+
+    [[nodiscard]] std::optional<std::uint8_t> u8() { return little<std::uint8_t>(); }
+    [[nodiscard]] std::optional<std::uint16_t> u16le() { return little<std::uint16_t>(); }
+    [[nodiscard]] std::optional<std::uint32_t> u32le() { return little<std::uint32_t>(); }
+    [[nodiscard]] std::optional<std::uint64_t> u64le() { return little<std::uint64_t>(); }
+
+    // The next `n` bytes, as a view into the data.
+    [[nodiscard]] std::optional<Bytes> bytes(std::size_t n) {
+        if (n > rest_.size()) {
+            return std::nullopt;
+        }
+        const Bytes taken = rest_.first(n);
+        rest_ = rest_.subspan(n);
+        return taken;
     }
-    return data.subspan(offset);
+
+    [[nodiscard]] bool skip(std::size_t n) { return bytes(n).has_value(); }
+
+    // Reads a record's fields in the order given, each as wide as its type:
+    // all of them, or, if the bytes run out, none and false.
+    template <std::unsigned_integral... Values>
+    [[nodiscard]] bool fields(Values&... values) {
+        ByteCursor trial = *this;
+        if (!(trial.field(values) && ...)) {
+            return false;
+        }
+        *this = trial;
+        return true;
+    }
+
+private:
+    template <std::unsigned_integral Value>
+    bool field(Value& value) {
+        const auto read = little<Value>();
+        if (read) {
+            value = *read;
+        }
+        return read.has_value();
+    }
+
+
+    template <typename Value>
+    std::optional<Value> little() {
+        const auto field = bytes(sizeof(Value));
+        if (!field) {
+            return std::nullopt;
+        }
+        Value value = 0;
+        for (std::size_t i = sizeof(Value); i-- > 0;) {
+            value = static_cast<Value>((value << 8) | (*field)[i]);
+        }
+        return value;
+    }
+
+    Bytes rest_;
+};
+
+// Appends each value little-endian, as wide as its type: the writing half
+// of ByteCursor::fields, for the records that are hashed as rewritten.
+template <std::unsigned_integral... Values>
+void appendLittleEndian(std::vector<std::uint8_t>& out, Values... values) {
+    const auto append = [&out](auto value) {
+        for (std::size_t i = 0; i < sizeof(value); ++i) {
+            out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+        }
+    };
+    (append(values), ...);
 }
 
-inline std::optional<std::uint16_t> readU16(Bytes data, std::size_t offset) {
-    const auto field = slice(data, offset, 2);
-    if (!field) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint16_t>((*field)[0] | ((*field)[1] << 8));
-}
-
+// One field at a known offset, for a check that looks at a single value
+// rather than reading a record.
 inline std::optional<std::uint32_t> readU32(Bytes data, std::size_t offset) {
     const auto field = slice(data, offset, 4);
-    if (!field) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint32_t>((*field)[0]) | (static_cast<std::uint32_t>((*field)[1]) << 8) |
-           (static_cast<std::uint32_t>((*field)[2]) << 16) | (static_cast<std::uint32_t>((*field)[3]) << 24);
+    return field ? ByteCursor(*field).u32le() : std::nullopt;
 }
 
 inline bool allZero(Bytes data) {

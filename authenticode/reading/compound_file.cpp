@@ -8,37 +8,12 @@ namespace authenticode {
 namespace {
 
 constexpr std::array<std::uint8_t, 8> signature{0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-constexpr std::size_t headerSize = 512;
 constexpr std::size_t headerFatEntries = 109;  // the first part of the DIFAT lives in the header
 constexpr std::size_t miniSectorSize = 64;
 
 constexpr std::uint32_t endOfChain = 0xFFFFFFFE;        // ENDOFCHAIN
 constexpr std::uint32_t maxRegularSector = 0xFFFFFFFA;  // MAXREGSECT
 
-// Header fields.
-constexpr std::size_t majorVersionField = 0x1A;
-constexpr std::size_t byteOrderField = 0x1C;
-constexpr std::size_t sectorShiftField = 0x1E;
-constexpr std::size_t miniSectorShiftField = 0x20;
-constexpr std::size_t fatSectorCountField = 0x2C;
-constexpr std::size_t firstDirectorySectorField = 0x30;
-constexpr std::size_t miniStreamCutoffField = 0x38;
-constexpr std::size_t firstMiniFatSectorField = 0x3C;
-constexpr std::size_t firstDifatSectorField = 0x44;
-constexpr std::size_t headerDifatField = 0x4C;
-
-// Directory entry fields.
-constexpr std::size_t nameLengthField = 0x40;
-constexpr std::size_t typeField = 0x42;
-constexpr std::size_t leftField = 0x44;
-constexpr std::size_t rightField = 0x48;
-constexpr std::size_t childField = 0x4C;
-constexpr std::size_t classIdField = 0x50;
-constexpr std::size_t stateBitsField = 0x60;
-constexpr std::size_t creationTimeField = 0x64;
-constexpr std::size_t modifiedTimeField = 0x6C;
-constexpr std::size_t startSectorField = 0x74;
-constexpr std::size_t sizeField = 0x78;
 constexpr std::size_t maxNameBytes = 64;  // including the terminating null
 
 std::uint64_t roundUpDivide(std::uint64_t value, std::uint64_t divisor) {
@@ -75,14 +50,31 @@ private:
 
 }  // namespace
 
-std::optional<CompoundFile> CompoundFile::open(Bytes file) {
-    CompoundFile compound;
-    compound.file_ = file;
-    if (!compound.readHeader()) {
+std::optional<CompoundFileHeader> CompoundFileHeader::read(Bytes file) {
+    ByteCursor cursor(file);
+    const auto magic = cursor.bytes(signature.size());
+    CompoundFileHeader h{};
+    if (!magic || !std::equal(signature.begin(), signature.end(), magic->begin()) || !cursor.skip(classIdSize) ||
+        !cursor.fields(h.minorVersion, h.majorVersion, h.byteOrder, h.sectorShift, h.miniSectorShift, h.reserved1,
+                       h.reserved2, h.directorySectorCount, h.fatSectorCount, h.firstDirectorySector,
+                       h.transactionSignature, h.miniStreamCutoff, h.firstMiniFatSector, h.miniFatSectorCount,
+                       h.firstDifatSector, h.difatSectorCount)) {
         return std::nullopt;
     }
-    const Bytes header = file.first(headerSize);
-    if (!compound.readFatSectors(header) || !compound.readDirectory(*readU32(header, firstDirectorySectorField))) {
+    const auto difat = cursor.bytes(4 * headerFatEntries);
+    if (!difat) {
+        return std::nullopt;
+    }
+    h.difat = *difat;
+    return h;
+}
+
+std::optional<CompoundFile> CompoundFile::open(Bytes file) {
+    const auto header = CompoundFileHeader::read(file);
+    CompoundFile compound;
+    compound.file_ = file;
+    if (!header || !compound.readHeader(*header) || !compound.readFatSectors(*header) ||
+        !compound.readDirectory(header->firstDirectorySector)) {
         return std::nullopt;
     }
     const auto root = compound.entry(rootEntryId);
@@ -90,19 +82,14 @@ std::optional<CompoundFile> CompoundFile::open(Bytes file) {
         return std::nullopt;
     }
     compound.root_ = *root;
-    compound.readMiniStream(*readU32(header, firstMiniFatSectorField));
+    compound.readMiniStream(header->firstMiniFatSector);
     return compound;
 }
 
-bool CompoundFile::readHeader() {
-    if (file_.size() < headerSize || !std::equal(signature.begin(), signature.end(), file_.begin())) {
-        return false;
-    }
-    const Bytes header = file_.first(headerSize);
-    const std::uint16_t major = *readU16(header, majorVersionField);
-    const std::uint16_t shift = *readU16(header, sectorShiftField);
-    if (*readU16(header, byteOrderField) != 0xFFFE || *readU16(header, miniSectorShiftField) != 6 ||
-        *readU32(header, miniStreamCutoffField) != miniStreamCutoff) {
+bool CompoundFile::readHeader(const CompoundFileHeader& header) {
+    const std::uint16_t major = header.majorVersion;
+    const std::uint16_t shift = header.sectorShift;
+    if (header.byteOrder != 0xFFFE || header.miniSectorShift != 6 || header.miniStreamCutoff != miniStreamCutoff) {
         return false;
     }
     if (!(major == 3 && shift == 9) && !(major == 4 && shift == 12)) {
@@ -116,27 +103,28 @@ bool CompoundFile::readHeader() {
     return true;
 }
 
-bool CompoundFile::readFatSectors(Bytes header) {
-    const std::uint32_t count = *readU32(header, fatSectorCountField);
+bool CompoundFile::readFatSectors(const CompoundFileHeader& header) {
+    const std::uint32_t count = header.fatSectorCount;
     if (count == 0 || count > sectorCount_) {
         return false;
     }
     // FAT and DIFAT sectors are all distinct sectors of the file.
     SectorVisits seen(sectorCount_, 0);
-    const auto take = [&](std::uint32_t sector) {
-        if (!seen.visitSector(sector)) {
-            return false;
+    // Takes FAT sector numbers from a DIFAT list until there are enough.
+    const auto takeFrom = [&](ByteCursor list) {
+        std::uint32_t sector = 0;
+        while (fatSectors_.size() < count && list.fields(sector)) {
+            if (!seen.visitSector(sector)) {
+                return false;
+            }
+            fatSectors_.push_back(sector);
         }
-        fatSectors_.push_back(sector);
         return true;
     };
-    for (std::size_t i = 0; i < headerFatEntries && fatSectors_.size() < count; ++i) {
-        if (!take(*readU32(header, headerDifatField + 4 * i))) {
-            return false;
-        }
+    if (!takeFrom(ByteCursor(header.difat))) {
+        return false;
     }
-    const std::size_t entriesPerDifatSector = sectorSize_ / 4 - 1;  // the last entry links to the next
-    std::uint32_t difat = *readU32(header, firstDifatSectorField);
+    std::uint32_t difat = header.firstDifatSector;
     while (fatSectors_.size() < count) {
         if (!seen.visitSector(difat)) {
             return false;
@@ -145,12 +133,11 @@ bool CompoundFile::readFatSectors(Bytes header) {
         if (!sector) {
             return false;
         }
-        for (std::size_t i = 0; i < entriesPerDifatSector && fatSectors_.size() < count; ++i) {
-            if (!take(*readU32(*sector, 4 * i))) {
-                return false;
-            }
+        // The last entry links to the next DIFAT sector.
+        ByteCursor link(sector->last(4));
+        if (!takeFrom(ByteCursor(sector->first(sectorSize_ - 4))) || !link.fields(difat)) {
+            return false;
         }
-        difat = *readU32(*sector, sectorSize_ - 4);
     }
     return true;
 }
@@ -195,21 +182,25 @@ void CompoundFile::readMiniStream(std::uint32_t firstMiniFatSector) {
 }
 
 std::optional<std::uint32_t> CompoundFile::fatEntry(std::uint32_t sector) const {
-    const std::size_t perSector = sectorSize_ / 4;
-    const std::size_t index = sector / perSector;
-    if (index >= fatSectors_.size()) {
-        return std::nullopt;
-    }
-    return readU32(file_, (std::size_t{fatSectors_[index]} + 1) * sectorSize_ + (sector % perSector) * 4);
+    return tableEntry(fatSectors_, sector);
 }
 
 std::optional<std::uint32_t> CompoundFile::miniFatEntry(std::uint32_t miniSector) const {
-    const std::uint64_t position = std::uint64_t{miniSector} * 4;
-    const std::uint64_t index = position / sectorSize_;
-    if (index >= miniFatSectors_.size()) {
+    return tableEntry(miniFatSectors_, miniSector);
+}
+
+std::optional<std::uint32_t> CompoundFile::tableEntry(const std::vector<std::uint32_t>& tableSectors,
+                                                      std::uint32_t index) const {
+    const std::size_t perSector = sectorSize_ / 4;
+    if (index / perSector >= tableSectors.size()) {
         return std::nullopt;
     }
-    return readU32(file_, (std::size_t{miniFatSectors_[index]} + 1) * sectorSize_ + position % sectorSize_);
+    const std::size_t sectorOffset = (std::size_t{tableSectors[index / perSector]} + 1) * sectorSize_;
+    const auto word = slice(file_, sectorOffset + 4 * (index % perSector), 4);
+    if (!word) {
+        return std::nullopt;
+    }
+    return ByteCursor(*word).u32le();
 }
 
 std::optional<std::vector<std::uint32_t>> CompoundFile::wholeChain(std::uint32_t start) const {
@@ -240,30 +231,37 @@ std::optional<DirectoryEntry> CompoundFile::entry(std::uint32_t id) const {
     if (!bytes) {
         return std::nullopt;
     }
-    const Bytes raw = *bytes;
+    // MS-CFB 2.6: the name, its length, type and colour, the three links,
+    // the class id, state bits, two times, the start sector and the size.
+    ByteCursor fields(*bytes);
+    const auto name = fields.bytes(maxNameBytes);
+    std::uint16_t nameLength = 0;
+    std::uint8_t type = 0;
+    std::uint8_t colour = 0;
+    const auto view = [&fields](Bytes& out, std::size_t n) {
+        const auto taken = fields.bytes(n);
+        out = taken.value_or(Bytes());
+        return taken.has_value();
+    };
     DirectoryEntry entry;
     entry.id = id;
-    entry.type = static_cast<EntryType>(raw[typeField]);
-    const std::uint16_t nameLength = *readU16(raw, nameLengthField);
+    std::uint32_t sizeLow = 0;
+    std::uint32_t sizeHigh = 0;
+    if (!name || !fields.fields(nameLength, type, colour, entry.left, entry.right, entry.child) ||
+        !view(entry.classId, 16) || !view(entry.stateBits, 4) || !view(entry.creationTime, 8) ||
+        !view(entry.modifiedTime, 8) || !fields.fields(entry.startSector) || !view(entry.sizeField, 8) ||
+        !ByteCursor(entry.sizeField).fields(sizeLow, sizeHigh)) {
+        return std::nullopt;
+    }
+    entry.type = static_cast<EntryType>(type);
     const bool nameValid = nameLength >= 2 && nameLength <= maxNameBytes && nameLength % 2 == 0;
     if ((entry.type == EntryType::Storage || entry.type == EntryType::Stream) && !nameValid) {
         return std::nullopt;
     }
-    entry.name = nameValid ? raw.first(nameLength - 2u) : raw.first(0);
-    entry.left = *readU32(raw, leftField);
-    entry.right = *readU32(raw, rightField);
-    entry.child = *readU32(raw, childField);
-    entry.classId = raw.subspan(classIdField, 16);
-    entry.stateBits = raw.subspan(stateBitsField, 4);
-    entry.creationTime = raw.subspan(creationTimeField, 8);
-    entry.modifiedTime = raw.subspan(modifiedTimeField, 8);
-    entry.startSector = *readU32(raw, startSectorField);
-    entry.sizeField = raw.subspan(sizeField, 8);
-    const std::uint64_t low = *readU32(raw, sizeField);
-    const std::uint64_t high = *readU32(raw, sizeField + 4);
+    entry.name = nameValid ? name->first(nameLength - 2u) : name->first(0);
     // Old writers left the high half of a version 3 size uninitialised;
     // readers ignore it.
-    entry.size = majorVersion_ == 3 ? low : (high << 32 | low);
+    entry.size = majorVersion_ == 3 ? sizeLow : (std::uint64_t{sizeHigh} << 32 | sizeLow);
     return entry;
 }
 
@@ -278,34 +276,15 @@ bool CompoundFile::readStream(const DirectoryEntry& stream, SectorVisits& visits
 
 bool CompoundFile::readRegular(std::uint32_t start, std::uint64_t size, SectorVisits& visits,
                                const std::function<void(std::size_t, std::size_t)>& piece) const {
-    const std::uint64_t needed = roundUpDivide(size, sectorSize_);
-    if (needed > sectorCount_) {
+    if (roundUpDivide(size, sectorSize_) > sectorCount_) {
         return false;
     }
-    Runs runs(piece);
-    std::uint64_t remaining = size;
-    std::uint32_t sector = start;
-    for (std::uint64_t i = 0; i < needed; ++i) {
-        if (!visits.visitSector(sector)) {
-            return false;
-        }
-        const std::size_t offset = (std::size_t{sector} + 1) * sectorSize_;
-        const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, sectorSize_));
-        if (!slice(file_, offset, length)) {
-            return false;
-        }
-        runs.add(offset, length);
-        remaining -= length;
-        if (i + 1 < needed) {
-            const auto next = fatEntry(sector);
-            if (!next) {
-                return false;
-            }
-            sector = *next;
-        }
-    }
-    runs.flush();
-    return true;
+    return readChain(
+        start, size, sectorSize_, piece, [&](std::uint32_t sector) { return visits.visitSector(sector); },
+        [&](std::uint32_t sector, std::size_t) -> std::optional<std::size_t> {
+            return (std::size_t{sector} + 1) * sectorSize_;
+        },
+        [&](std::uint32_t sector) { return fatEntry(sector); });
 }
 
 bool CompoundFile::readMini(std::uint32_t start, std::uint64_t size, SectorVisits& visits,
@@ -316,34 +295,47 @@ bool CompoundFile::readMini(std::uint32_t start, std::uint64_t size, SectorVisit
     if (!miniUsable_ || roundUpDivide(size, miniSectorSize) > miniSectorCount_) {
         return false;
     }
+    return readChain(
+        start, size, miniSectorSize, piece, [&](std::uint32_t miniSector) { return visits.visitMiniSector(miniSector); },
+        [&](std::uint32_t miniSector, std::size_t length) -> std::optional<std::size_t> {
+            // A mini sector lies inside the mini stream, which lies in the
+            // root entry's ordinary sectors.
+            const std::uint64_t position = std::uint64_t{miniSector} * miniSectorSize;
+            const std::uint64_t index = position / sectorSize_;
+            if (position + length > root_.size || index >= miniStreamSectors_.size()) {
+                return std::nullopt;
+            }
+            return (std::size_t{miniStreamSectors_[index]} + 1) * sectorSize_ +
+                   static_cast<std::size_t>(position % sectorSize_);
+        },
+        [&](std::uint32_t miniSector) { return miniFatEntry(miniSector); });
+}
+
+template <typename Visit, typename Locate, typename Next>
+bool CompoundFile::readChain(std::uint32_t start, std::uint64_t size, std::size_t unit,
+                             const std::function<void(std::size_t, std::size_t)>& piece, Visit visit, Locate locate,
+                             Next next) const {
     Runs runs(piece);
     std::uint64_t remaining = size;
-    std::uint32_t miniSector = start;
-    while (true) {
-        if (!visits.visitMiniSector(miniSector)) {
+    std::uint32_t current = start;
+    while (remaining > 0) {
+        if (!visit(current)) {
             return false;
         }
-        const std::uint64_t position = std::uint64_t{miniSector} * miniSectorSize;
-        const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, miniSectorSize));
-        const std::uint64_t index = position / sectorSize_;
-        if (position + length > root_.size || index >= miniStreamSectors_.size()) {
+        const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(remaining, unit));
+        const auto offset = locate(current, length);
+        if (!offset || !slice(file_, *offset, length)) {
             return false;
         }
-        const std::size_t offset = (std::size_t{miniStreamSectors_[index]} + 1) * sectorSize_ +
-                                   static_cast<std::size_t>(position % sectorSize_);
-        if (!slice(file_, offset, length)) {
-            return false;
-        }
-        runs.add(offset, length);
+        runs.add(*offset, length);
         remaining -= length;
-        if (remaining == 0) {
-            break;
+        if (remaining > 0) {
+            const auto following = next(current);
+            if (!following) {
+                return false;
+            }
+            current = *following;
         }
-        const auto next = miniFatEntry(miniSector);
-        if (!next) {
-            return false;
-        }
-        miniSector = *next;
     }
     runs.flush();
     return true;

@@ -67,6 +67,31 @@ private:
     std::vector<bool> miniSectors_;
 };
 
+// The header's fields (MS-CFB 2.2), after the signature and the class id.
+struct CompoundFileHeader {
+    static constexpr std::size_t classIdSize = 16;
+    std::uint16_t minorVersion;
+    std::uint16_t majorVersion;
+    std::uint16_t byteOrder;
+    std::uint16_t sectorShift;
+    std::uint16_t miniSectorShift;
+    std::uint16_t reserved1;
+    std::uint32_t reserved2;
+    std::uint32_t directorySectorCount;
+    std::uint32_t fatSectorCount;
+    std::uint32_t firstDirectorySector;
+    std::uint32_t transactionSignature;
+    std::uint32_t miniStreamCutoff;
+    std::uint32_t firstMiniFatSector;
+    std::uint32_t miniFatSectorCount;
+    std::uint32_t firstDifatSector;
+    std::uint32_t difatSectorCount;
+    Bytes difat;  // the first 109 FAT sector numbers
+
+    // Nothing if the file is too short for a header or lacks the signature.
+    static std::optional<CompoundFileHeader> read(Bytes file);
+};
+
 class CompoundFile {
 public:
     // The header, the FAT (through the DIFAT), the directory's chain and the
@@ -79,8 +104,6 @@ public:
     SectorVisits beginPass() const { return SectorVisits(sectorCount_, miniSectorCount_); }
 
     int majorVersion() const { return majorVersion_; }
-    std::size_t sectorSize() const { return sectorSize_; }
-    std::size_t sectorCount() const { return sectorCount_; }
     std::size_t entryCount() const { return directorySectors_.size() * (sectorSize_ / entrySize); }
 
     // The directory entry with this number. Nothing if it lies outside the
@@ -106,18 +129,28 @@ public:
 private:
     CompoundFile() = default;
 
-    bool readHeader();
-    bool readFatSectors(Bytes header);
+    bool readHeader(const CompoundFileHeader& header);
+    bool readFatSectors(const CompoundFileHeader& header);
     bool readDirectory(std::uint32_t firstSector);
     void readMiniStream(std::uint32_t firstMiniFatSector);
     std::optional<std::uint32_t> fatEntry(std::uint32_t sector) const;
     std::optional<std::uint32_t> miniFatEntry(std::uint32_t miniSector) const;
+    // Entry `index` of a table (the FAT or the mini FAT) kept in these
+    // sectors, four bytes an entry.
+    std::optional<std::uint32_t> tableEntry(const std::vector<std::uint32_t>& tableSectors, std::uint32_t index) const;
     // The sectors of a chain that ends with ENDOFCHAIN, each once.
     std::optional<std::vector<std::uint32_t>> wholeChain(std::uint32_t start) const;
     bool readRegular(std::uint32_t start, std::uint64_t size, SectorVisits& visits,
                      const std::function<void(std::size_t, std::size_t)>& piece) const;
     bool readMini(std::uint32_t start, std::uint64_t size, SectorVisits& visits,
                   const std::function<void(std::size_t, std::size_t)>& piece) const;
+    // Follows a chain of sectors or mini sectors of `unit` bytes each, for
+    // `size` bytes: `visit` marks each as read, `locate` gives its file
+    // offset, `next` its successor.
+    template <typename Visit, typename Locate, typename Next>
+    bool readChain(std::uint32_t start, std::uint64_t size, std::size_t unit,
+                   const std::function<void(std::size_t, std::size_t)>& piece, Visit visit, Locate locate,
+                   Next next) const;
 
     Bytes file_;
     int majorVersion_ = 3;

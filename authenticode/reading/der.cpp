@@ -5,31 +5,36 @@
 namespace authenticode::der {
 
 std::optional<Element> readElement(Bytes data) {
-    if (data.size() < 2) {
-        return std::nullopt;
-    }
-    const std::uint8_t tag = data[0];
-    if ((tag & 0x1F) == 0x1F) {
+    ByteCursor cursor(data);
+    std::uint8_t tag = 0;
+    std::uint8_t firstLengthByte = 0;
+    if (!cursor.fields(tag, firstLengthByte) || (tag & 0x1F) == 0x1F) {
         return std::nullopt;  // multi-byte tag numbers are not used here
     }
 
-    std::size_t headerLength = 2;
-    std::size_t contentLength = data[1];
-    if (contentLength & 0x80) {
-        const std::size_t lengthBytes = contentLength & 0x7F;
+    std::size_t contentLength = firstLengthByte;
+    if (firstLengthByte & 0x80) {
         // 0x80 is the indefinite form, which DER does not allow; more than
         // four length bytes could not describe a valid signature anyway.
-        if (lengthBytes == 0 || lengthBytes > 4 || data.size() - 2 < lengthBytes) {
+        const std::size_t lengthBytes = firstLengthByte & 0x7F;
+        const auto digits = lengthBytes == 0 || lengthBytes > 4 ? std::nullopt : cursor.bytes(lengthBytes);
+        if (!digits) {
             return std::nullopt;
         }
         contentLength = 0;
-        for (std::size_t i = 0; i < lengthBytes; ++i) {
-            contentLength = (contentLength << 8) | data[2 + i];
+        for (const std::uint8_t digit : *digits) {
+            contentLength = (contentLength << 8) | digit;
         }
-        headerLength += lengthBytes;
+        // DER takes the shortest form: the long form only from 128 on, and
+        // no leading zero byte. Another encoding of the same value would be
+        // a second byte string for one signed structure.
+        if (contentLength < 0x80 || (*digits)[0] == 0) {
+            return std::nullopt;
+        }
     }
 
-    const auto contents = slice(data, headerLength, contentLength);
+    const std::size_t headerLength = data.size() - cursor.remaining();
+    const auto contents = cursor.bytes(contentLength);
     if (!contents) {
         return std::nullopt;
     }

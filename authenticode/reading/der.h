@@ -1,6 +1,9 @@
 // A small reader for DER: tag, length and contents, always inside the bytes
-// it was given. Only definite lengths and single-byte tags, which is all that
-// the structures read with it use.
+// it was given. Only single-byte tags, which is all that the structures read
+// with it use, and only the shortest definite length: a long form for a
+// length under 128, a leading zero length byte or the indefinite form is
+// refused, so one structure has one encoding and the bytes that are checked
+// are the bytes that were signed.
 #pragma once
 
 #include <cstddef>
@@ -28,7 +31,8 @@ struct Element {
 };
 
 // Reads the element at the front of `data`. Nothing if its header is
-// malformed or its contents run past the end of `data`.
+// malformed or not the shortest form, or its contents run past the end of
+// `data`.
 std::optional<Element> readElement(Bytes data);
 
 // Reads the elements of a constructed value one after another.

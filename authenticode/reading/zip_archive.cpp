@@ -9,48 +9,66 @@ namespace authenticode {
 
 namespace {
 
-constexpr std::uint32_t localHeaderSignature = 0x04034B50;
-constexpr std::uint32_t centralRecordSignature = 0x02014B50;
-constexpr std::uint32_t endRecordSignature = 0x06054B50;
-constexpr std::uint32_t zip64RecordSignature = 0x06064B50;
-constexpr std::uint32_t zip64LocatorSignature = 0x07064B50;
 constexpr std::uint32_t dataDescriptorSignature = 0x08074B50;
-
-constexpr std::size_t localHeaderSize = 30;
-constexpr std::size_t centralRecordSize = 46;
-constexpr std::size_t endRecordSize = 22;
-constexpr std::size_t zip64LocatorSize = 20;
-constexpr std::size_t zip64RecordSize = 56;  // without its extensible data
 constexpr std::size_t maxCommentSize = 0xFFFF;
 
 constexpr std::uint16_t zip64ExtraId = 0x0001;
 constexpr std::uint16_t dataDescriptorFlag = 0x0008;
-constexpr std::uint32_t marker32 = 0xFFFFFFFF;
-constexpr std::uint16_t marker16 = 0xFFFF;
 
-std::optional<std::uint64_t> readU64(Bytes data, std::size_t offset) {
-    const auto low = readU32(data, offset);
-    const auto high = readU32(data, offset + 4);
-    if (!low || !high) {
+// Reads a record's signature and then, through `readFields`, its fixed
+// fields; fails, taking nothing, if the signature is another record's.
+template <typename Record, typename ReadFields>
+std::optional<Record> readRecord(ByteCursor& cursor, ReadFields readFields) {
+    ByteCursor trial = cursor;
+    std::uint32_t signature = 0;
+    Record record{};
+    if (!trial.fields(signature) || signature != Record::signature || !readFields(trial, record)) {
         return std::nullopt;
     }
-    return std::uint64_t{*low} | (std::uint64_t{*high} << 32);
+    cursor = trial;
+    return record;
+}
+
+bool readFileFields(ByteCursor& cursor, ZipFileFields& f) {
+    return cursor.fields(f.versionNeeded, f.flags, f.method, f.modifiedTime, f.modifiedDate, f.crc32,
+                         f.compressedSize, f.uncompressedSize, f.nameLength, f.extraLength);
 }
 
 // The end of central directory record: the last one whose comment runs
 // exactly to the end of the file.
 std::optional<std::size_t> findEndRecord(Bytes file) {
-    if (file.size() < endRecordSize) {
+    if (file.size() < ZipEndRecord::size) {
         return std::nullopt;
     }
-    const std::size_t lowest = file.size() - endRecordSize - std::min(file.size() - endRecordSize, maxCommentSize);
-    for (std::size_t position = file.size() - endRecordSize + 1; position-- > lowest;) {
-        if (readU32(file, position) == endRecordSignature &&
-            readU16(file, position + 20) == file.size() - position - endRecordSize) {
+    const std::size_t last = file.size() - ZipEndRecord::size;
+    const std::size_t lowest = last - std::min(last, maxCommentSize);
+    for (std::size_t position = last + 1; position-- > lowest;) {
+        ByteCursor cursor(file.subspan(position));
+        const auto record = ZipEndRecord::read(cursor);
+        if (record && record->commentLength == cursor.remaining()) {
             return position;
         }
     }
     return std::nullopt;
+}
+
+struct ExtraField {
+    std::uint16_t id;
+    Bytes data;
+};
+
+std::optional<ExtraField> readExtraField(ByteCursor& fields) {
+    ExtraField field{};
+    std::uint16_t size = 0;
+    if (!fields.fields(field.id, size)) {
+        return std::nullopt;
+    }
+    const auto data = fields.bytes(size);
+    if (!data) {
+        return std::nullopt;
+    }
+    field.data = *data;
+    return field;
 }
 
 // The values a central directory record defers to its ZIP64 extra field, in
@@ -58,67 +76,47 @@ std::optional<std::size_t> findEndRecord(Bytes file) {
 // marker.
 bool readZip64Extra(Bytes extra, ZipEntry& entry, std::uint32_t& diskStart, bool wantUncompressed, bool wantCompressed,
                     bool wantOffset, bool wantDisk) {
-    std::size_t position = 0;
-    while (position + 4 <= extra.size()) {
-        const std::uint16_t id = *readU16(extra, position);
-        const std::uint16_t size = *readU16(extra, position + 2);
-        const auto field = slice(extra, position + 4, size);
+    ByteCursor fields(extra);
+    // Fewer than four bytes left cannot start a field; they are ignored.
+    while (fields.remaining() >= 4) {
+        const auto field = readExtraField(fields);
         if (!field) {
             return false;
         }
-        if (id == zip64ExtraId) {
-            std::size_t at = 0;
-            const auto take64 = [&](std::uint64_t& value) {
-                const auto read = readU64(*field, at);
-                at += 8;
-                return read ? (value = *read, true) : false;
-            };
-            if ((wantUncompressed && !take64(entry.uncompressedSize)) ||
-                (wantCompressed && !take64(entry.compressedSize)) || (wantOffset && !take64(entry.localHeaderOffset))) {
-                return false;
-            }
-            if (wantDisk) {
-                const auto disk = readU32(*field, at);
-                if (!disk) {
-                    return false;
-                }
-                diskStart = *disk;
-            }
-            return true;
+        if (field->id == zip64ExtraId) {
+            ByteCursor values(field->data);
+            const auto take = [&values](bool wanted, auto& value) { return !wanted || values.fields(value); };
+            return take(wantUncompressed, entry.uncompressedSize) && take(wantCompressed, entry.compressedSize) &&
+                   take(wantOffset, entry.localHeaderOffset) && take(wantDisk, diskStart);
         }
-        position += 4 + std::size_t{size};
     }
     return !(wantUncompressed || wantCompressed || wantOffset || wantDisk);
 }
 
-std::optional<ZipEntry> readCentralRecord(Bytes directory, std::size_t position) {
-    const auto fixed = slice(directory, position, centralRecordSize);
-    if (!fixed || readU32(*fixed, 0) != centralRecordSignature) {
-        return std::nullopt;
-    }
-    const std::size_t nameLength = *readU16(*fixed, 28);
-    const std::size_t extraLength = *readU16(*fixed, 30);
-    const std::size_t commentLength = *readU16(*fixed, 32);
-    const auto record = slice(directory, position, centralRecordSize + nameLength + extraLength + commentLength);
-    if (!record) {
+std::string_view asText(Bytes bytes) {
+    return std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+}
+
+std::optional<ZipEntry> readCentralRecord(ByteCursor& directory) {
+    const Bytes start = directory.rest();
+    const auto header = ZipCentralHeader::read(directory);
+    const auto name = header ? directory.bytes(header->file.nameLength) : std::nullopt;
+    const auto extra = name ? directory.bytes(header->file.extraLength) : std::nullopt;
+    if (!extra || !directory.skip(header->commentLength)) {
         return std::nullopt;
     }
     ZipEntry entry{};
-    const Bytes name = record->subspan(centralRecordSize, nameLength);
-    entry.name = std::string_view(reinterpret_cast<const char*>(name.data()), name.size());
-    entry.flags = *readU16(*fixed, 8);
-    entry.method = *readU16(*fixed, 10);
-    const std::uint32_t compressed = *readU32(*fixed, 20);
-    const std::uint32_t uncompressed = *readU32(*fixed, 24);
-    const std::uint16_t disk = *readU16(*fixed, 34);
-    const std::uint32_t offset = *readU32(*fixed, 42);
-    entry.compressedSize = compressed;
-    entry.uncompressedSize = uncompressed;
-    entry.localHeaderOffset = offset;
-    entry.centralRecord = *record;
-    std::uint32_t diskStart = disk;
-    if (!readZip64Extra(record->subspan(centralRecordSize + nameLength, extraLength), entry, diskStart,
-                        uncompressed == marker32, compressed == marker32, offset == marker32, disk == marker16)) {
+    entry.name = asText(*name);
+    entry.flags = header->file.flags;
+    entry.method = header->file.method;
+    entry.compressedSize = header->file.compressedSize;
+    entry.uncompressedSize = header->file.uncompressedSize;
+    entry.localHeaderOffset = header->localHeaderOffset;
+    entry.centralRecord = start.first(start.size() - directory.remaining());
+    std::uint32_t diskStart = header->diskStart;
+    if (!readZip64Extra(*extra, entry, diskStart, header->file.uncompressedSize == zipMarker32,
+                        header->file.compressedSize == zipMarker32, header->localHeaderOffset == zipMarker32,
+                        header->diskStart == zipMarker16)) {
         return std::nullopt;
     }
     if (diskStart != 0) {
@@ -137,31 +135,80 @@ struct DirectoryBounds {
 // Reads the ZIP64 end record and its locator, which must sit directly
 // before the end record. Nothing if they are not there or not well formed.
 std::optional<DirectoryBounds> readZip64End(Bytes file, std::size_t endRecord, ZipEndRecords& records) {
-    if (endRecord < zip64LocatorSize) {
+    if (endRecord < Zip64Locator::size) {
         return std::nullopt;
     }
-    const std::size_t locatorOffset = endRecord - zip64LocatorSize;
-    const Bytes locator = file.subspan(locatorOffset, zip64LocatorSize);
-    const auto recordOffset = readU64(locator, 8);
-    if (readU32(locator, 0) != zip64LocatorSignature || readU32(locator, 4) != 0 || readU32(locator, 16) > 1 ||
-        !recordOffset || *recordOffset > locatorOffset || locatorOffset - *recordOffset < zip64RecordSize) {
+    const std::size_t locatorOffset = endRecord - Zip64Locator::size;
+    const Bytes locatorBytes = file.subspan(locatorOffset, Zip64Locator::size);
+    ByteCursor locatorCursor(locatorBytes);
+    const auto locator = Zip64Locator::read(locatorCursor);
+    if (!locator || locator->recordDisk != 0 || locator->totalDisks > 1 || locator->recordOffset > locatorOffset ||
+        locatorOffset - locator->recordOffset < Zip64EndRecord::size) {
         return std::nullopt;
     }
-    const std::size_t recordStart = static_cast<std::size_t>(*recordOffset);
-    const Bytes record = file.subspan(recordStart, locatorOffset - recordStart);
+    const std::size_t recordStart = static_cast<std::size_t>(locator->recordOffset);
+    const Bytes recordBytes = file.subspan(recordStart, locatorOffset - recordStart);
+    ByteCursor recordCursor(recordBytes);
+    const auto record = Zip64EndRecord::read(recordCursor);
     // The record's own size field counts everything after itself; nothing
     // may hide between the record and the locator.
-    const auto declared = readU64(record, 4);
-    if (readU32(record, 0) != zip64RecordSignature || !declared || *declared != record.size() - 12 ||
-        readU32(record, 16) != 0 || readU32(record, 20) != 0 || readU64(record, 24) != readU64(record, 32)) {
+    if (!record || record->recordSize != recordBytes.size() - 12 || record->disk != 0 || record->directoryDisk != 0 ||
+        record->entriesOnDisk != record->entries) {
         return std::nullopt;
     }
-    records.zip64Record = record;
-    records.zip64Locator = locator;
-    return DirectoryBounds{*readU64(record, 32), *readU64(record, 40), *readU64(record, 48), recordStart};
+    records.zip64Record = recordBytes;
+    records.zip64Locator = locatorBytes;
+    return DirectoryBounds{record->entries, record->directorySize, record->directoryOffset, recordStart};
 }
 
 }  // namespace
+
+std::optional<ZipLocalHeader> ZipLocalHeader::read(ByteCursor& cursor) {
+    return readRecord<ZipLocalHeader>(cursor,
+                                      [](ByteCursor& c, ZipLocalHeader& h) { return readFileFields(c, h.file); });
+}
+
+std::optional<ZipCentralHeader> ZipCentralHeader::read(ByteCursor& cursor) {
+    return readRecord<ZipCentralHeader>(cursor, [](ByteCursor& c, ZipCentralHeader& h) {
+        return c.fields(h.versionMadeBy) && readFileFields(c, h.file) &&
+               c.fields(h.commentLength, h.diskStart, h.internalAttributes, h.externalAttributes,
+                        h.localHeaderOffset);
+    });
+}
+
+std::optional<ZipEndRecord> ZipEndRecord::read(ByteCursor& cursor) {
+    return readRecord<ZipEndRecord>(cursor, [](ByteCursor& c, ZipEndRecord& r) {
+        return c.fields(r.disk, r.directoryDisk, r.entriesOnDisk, r.entries, r.directorySize, r.directoryOffset,
+                        r.commentLength);
+    });
+}
+
+void ZipEndRecord::appendTo(std::vector<std::uint8_t>& out) const {
+    appendLittleEndian(out, signature, disk, directoryDisk, entriesOnDisk, entries, directorySize, directoryOffset,
+                       commentLength);
+}
+
+std::optional<Zip64EndRecord> Zip64EndRecord::read(ByteCursor& cursor) {
+    return readRecord<Zip64EndRecord>(cursor, [](ByteCursor& c, Zip64EndRecord& r) {
+        return c.fields(r.recordSize, r.versionMadeBy, r.versionNeeded, r.disk, r.directoryDisk, r.entriesOnDisk,
+                        r.entries, r.directorySize, r.directoryOffset);
+    });
+}
+
+void Zip64EndRecord::appendTo(std::vector<std::uint8_t>& out) const {
+    appendLittleEndian(out, signature, recordSize, versionMadeBy, versionNeeded, disk, directoryDisk, entriesOnDisk,
+                       entries, directorySize, directoryOffset);
+}
+
+std::optional<Zip64Locator> Zip64Locator::read(ByteCursor& cursor) {
+    return readRecord<Zip64Locator>(cursor, [](ByteCursor& c, Zip64Locator& l) {
+        return c.fields(l.recordDisk, l.recordOffset, l.totalDisks);
+    });
+}
+
+void Zip64Locator::appendTo(std::vector<std::uint8_t>& out) const {
+    appendLittleEndian(out, signature, recordDisk, recordOffset, totalDisks);
+}
 
 std::optional<ZipArchive> readZipArchive(Bytes file) {
     const auto endOffset = findEndRecord(file);
@@ -169,97 +216,102 @@ std::optional<ZipArchive> readZipArchive(Bytes file) {
         return std::nullopt;
     }
     ZipArchive archive{};
-    const Bytes end = file.subspan(*endOffset);
-    archive.end.record = end;
-    const std::uint16_t disk = *readU16(end, 4);
-    const std::uint16_t directoryDisk = *readU16(end, 6);
-    const std::uint16_t entriesOnDisk = *readU16(end, 8);
-    const std::uint16_t entries = *readU16(end, 10);
-    const std::uint32_t size = *readU32(end, 12);
-    const std::uint32_t offset = *readU32(end, 16);
-    if (disk != directoryDisk || (disk != 0 && disk != marker16) || entriesOnDisk != entries) {
+    archive.end.record = file.subspan(*endOffset);
+    ByteCursor endCursor(archive.end.record);
+    const auto end = ZipEndRecord::read(endCursor);
+    if (!end || end->disk != end->directoryDisk || (end->disk != 0 && end->disk != zipMarker16) ||
+        end->entriesOnDisk != end->entries) {
         return std::nullopt;
     }
 
-    DirectoryBounds bounds{entries, size, offset, *endOffset};
+    DirectoryBounds bounds{end->entries, end->directorySize, end->directoryOffset, *endOffset};
     if (const auto zip64 = readZip64End(file, *endOffset, archive.end)) {
         // The short fields either agree or defer to the ZIP64 record.
-        if ((entries != marker16 && entries != zip64->entries) || (size != marker32 && size != zip64->size) ||
-            (offset != marker32 && offset != zip64->offset)) {
+        if ((end->entries != zipMarker16 && end->entries != zip64->entries) ||
+            (end->directorySize != zipMarker32 && end->directorySize != zip64->size) ||
+            (end->directoryOffset != zipMarker32 && end->directoryOffset != zip64->offset)) {
             return std::nullopt;
         }
         bounds = *zip64;
-    } else if (disk != 0) {
+    } else if (end->disk != 0) {
         return std::nullopt;
     }
 
     // The directory ends exactly where the end records begin, and cannot
     // hold more entries than its size has room for.
     if (bounds.offset > bounds.end || bounds.size != bounds.end - bounds.offset ||
-        bounds.entries > bounds.size / centralRecordSize) {
+        bounds.entries > bounds.size / ZipCentralHeader::size) {
         return std::nullopt;
     }
     archive.centralDirectoryOffset = bounds.offset;
     archive.centralDirectorySize = bounds.size;
-    const Bytes directory =
-        file.subspan(static_cast<std::size_t>(bounds.offset), static_cast<std::size_t>(bounds.size));
+    ByteCursor directory(
+        file.subspan(static_cast<std::size_t>(bounds.offset), static_cast<std::size_t>(bounds.size)));
     archive.entries.reserve(static_cast<std::size_t>(bounds.entries));
-    std::size_t position = 0;
     for (std::uint64_t i = 0; i < bounds.entries; ++i) {
-        auto entry = readCentralRecord(directory, position);
+        auto entry = readCentralRecord(directory);
         if (!entry || entry->localHeaderOffset > bounds.offset ||
-            bounds.offset - entry->localHeaderOffset < localHeaderSize) {
+            bounds.offset - entry->localHeaderOffset < ZipLocalHeader::size) {
             return std::nullopt;
         }
-        position += entry->centralRecord.size();
         archive.entries.push_back(*entry);
     }
-    if (position != directory.size()) {
+    if (!directory.empty()) {
         return std::nullopt;
     }
     return archive;
 }
 
 std::optional<ZipEntryData> zipEntryData(Bytes file, const ZipEntry& entry) {
-    const auto header = slice(file, static_cast<std::size_t>(entry.localHeaderOffset), localHeaderSize);
-    if (!header || readU32(*header, 0) != localHeaderSignature || readU16(*header, 8) != entry.method) {
+    if (entry.localHeaderOffset > file.size() || entry.compressedSize > file.size()) {
         return std::nullopt;
     }
-    const std::uint16_t flags = *readU16(*header, 6);
-    const std::uint32_t compressed = *readU32(*header, 18);
-    const std::uint32_t uncompressed = *readU32(*header, 22);
-    const std::size_t nameLength = *readU16(*header, 26);
-    const std::size_t extraLength = *readU16(*header, 28);
-    const std::size_t nameOffset = static_cast<std::size_t>(entry.localHeaderOffset) + localHeaderSize;
-    const auto name = slice(file, nameOffset, nameLength);
-    if (!name || std::string_view(reinterpret_cast<const char*>(name->data()), name->size()) != entry.name) {
+    const auto offsetOf = [&file](const ByteCursor& cursor) { return file.size() - cursor.remaining(); };
+    ByteCursor local(file.subspan(static_cast<std::size_t>(entry.localHeaderOffset)));
+    const auto header = ZipLocalHeader::read(local);
+    if (!header || header->file.method != entry.method) {
         return std::nullopt;
     }
-    const std::size_t dataOffset = nameOffset + nameLength + extraLength;
-    if (entry.compressedSize > file.size()) {
+    const ZipFileFields& stored = header->file;
+    const auto name = local.bytes(stored.nameLength);
+    if (!name || asText(*name) != entry.name || !local.skip(stored.extraLength)) {
         return std::nullopt;
     }
-    const auto data = slice(file, dataOffset, static_cast<std::size_t>(entry.compressedSize));
+    const std::size_t dataOffset = offsetOf(local);
+    const auto data = local.bytes(static_cast<std::size_t>(entry.compressedSize));
     if (!data) {
         return std::nullopt;
     }
     // Sizes in the local header, where it has them, must agree; a ZIP64
     // marker defers them to the header's extra field, which the central
     // directory's values already stand for.
-    if ((flags & dataDescriptorFlag) == 0 && ((compressed != marker32 && compressed != entry.compressedSize) ||
-                                              (uncompressed != marker32 && uncompressed != entry.uncompressedSize))) {
+    const bool hasDescriptor = (stored.flags & dataDescriptorFlag) != 0;
+    if (!hasDescriptor &&
+        ((stored.compressedSize != zipMarker32 && stored.compressedSize != entry.compressedSize) ||
+         (stored.uncompressedSize != zipMarker32 && stored.uncompressedSize != entry.uncompressedSize))) {
         return std::nullopt;
     }
-    std::size_t end = dataOffset + data->size();
-    if ((flags & dataDescriptorFlag) != 0) {
+    std::size_t end = offsetOf(local);
+    if (hasDescriptor) {
         // crc-32, then the sizes in four or eight bytes each, optionally
         // after a signature: the form whose sizes match is the one there.
-        const bool signature = readU32(file, end) == dataDescriptorSignature;
-        const std::size_t sizes = end + (signature ? 8 : 4);
-        if (readU64(file, sizes) == entry.compressedSize && readU64(file, sizes + 8) == entry.uncompressedSize) {
-            end = sizes + 16;
-        } else if (readU32(file, sizes) == entry.compressedSize && readU32(file, sizes + 4) == entry.uncompressedSize) {
-            end = sizes + 8;
+        ByteCursor probe = local;
+        const bool signature = probe.u32le() == dataDescriptorSignature;
+        ByteCursor wide = local;
+        if (!wide.skip(signature ? 8 : 4)) {
+            return std::nullopt;
+        }
+        ByteCursor narrow = wide;
+        std::uint64_t compressed64 = 0;
+        std::uint64_t uncompressed64 = 0;
+        std::uint32_t compressed32 = 0;
+        std::uint32_t uncompressed32 = 0;
+        if (wide.fields(compressed64, uncompressed64) && compressed64 == entry.compressedSize &&
+            uncompressed64 == entry.uncompressedSize) {
+            end = offsetOf(wide);
+        } else if (narrow.fields(compressed32, uncompressed32) && compressed32 == entry.compressedSize &&
+                   uncompressed32 == entry.uncompressedSize) {
+            end = offsetOf(narrow);
         } else {
             return std::nullopt;
         }

@@ -28,8 +28,11 @@ Image tlv(std::uint8_t tag, std::initializer_list<Image> parts) {
     Image out;
     out.reserve(4 + body.size());
     out.push_back(tag);
+    // The shortest length form, as DER requires: the reader refuses others.
     if (body.size() < 0x80) {
         out.push_back(static_cast<std::uint8_t>(body.size()));
+    } else if (body.size() < 0x100) {
+        out.insert(out.end(), {0x81, static_cast<std::uint8_t>(body.size())});
     } else {
         const auto size = static_cast<std::uint16_t>(body.size());
         out.insert(out.end(), {0x82, static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size)});
