@@ -71,26 +71,51 @@ std::optional<ExtraField> readExtraField(ByteCursor& fields) {
     return field;
 }
 
-// The values a central directory record defers to its ZIP64 extra field, in
-// the field's fixed order, each present only if its short field is the
-// marker.
-bool readZip64Extra(Bytes extra, ZipEntry& entry, std::uint32_t& diskStart, bool wantUncompressed, bool wantCompressed,
-                    bool wantOffset, bool wantDisk) {
+// The central record's values that may be deferred to its ZIP64 extra field.
+struct Zip64Values {
+    std::uint64_t uncompressedSize;
+    std::uint64_t compressedSize;
+    std::uint64_t localHeaderOffset;
+    std::uint32_t diskStart;
+};
+
+// Which of them the record defers: those whose short field holds the marker.
+struct Zip64Deferred {
+    bool uncompressedSize;
+    bool compressedSize;
+    bool localHeaderOffset;
+    bool diskStart;
+
+    bool any() const { return uncompressedSize || compressedSize || localHeaderOffset || diskStart; }
+};
+
+// `values` with the deferred ones read from the ZIP64 extra field, where they
+// stand in the field's fixed order; nothing if the field is malformed or
+// lacks one of them.
+std::optional<Zip64Values> readZip64Extra(Bytes extra, Zip64Values values, Zip64Deferred deferred) {
     ByteCursor fields(extra);
     // Fewer than four bytes left cannot start a field; they are ignored.
     while (fields.remaining() >= 4) {
         const auto field = readExtraField(fields);
         if (!field) {
-            return false;
+            return std::nullopt;
         }
         if (field->id == zip64ExtraId) {
-            ByteCursor values(field->data);
-            const auto take = [&values](bool wanted, auto& value) { return !wanted || values.fields(value); };
-            return take(wantUncompressed, entry.uncompressedSize) && take(wantCompressed, entry.compressedSize) &&
-                   take(wantOffset, entry.localHeaderOffset) && take(wantDisk, diskStart);
+            ByteCursor stored(field->data);
+            const auto take = [&stored](bool wanted, auto& value) { return !wanted || stored.fields(value); };
+            if (take(deferred.uncompressedSize, values.uncompressedSize) &&
+                take(deferred.compressedSize, values.compressedSize) &&
+                take(deferred.localHeaderOffset, values.localHeaderOffset) &&
+                take(deferred.diskStart, values.diskStart)) {
+                return values;
+            }
+            return std::nullopt;
         }
     }
-    return !(wantUncompressed || wantCompressed || wantOffset || wantDisk);
+    if (deferred.any()) {
+        return std::nullopt;
+    }
+    return values;
 }
 
 std::string_view asText(Bytes bytes) {
@@ -109,19 +134,19 @@ std::optional<ZipEntry> readCentralRecord(ByteCursor& directory) {
     entry.name = asText(*name);
     entry.flags = header->file.flags;
     entry.method = header->file.method;
-    entry.compressedSize = header->file.compressedSize;
-    entry.uncompressedSize = header->file.uncompressedSize;
-    entry.localHeaderOffset = header->localHeaderOffset;
+    const auto values = readZip64Extra(
+        *extra,
+        Zip64Values{header->file.uncompressedSize, header->file.compressedSize, header->localHeaderOffset,
+                    header->diskStart},
+        Zip64Deferred{header->file.uncompressedSize == zipMarker32, header->file.compressedSize == zipMarker32,
+                      header->localHeaderOffset == zipMarker32, header->diskStart == zipMarker16});
+    if (!values || values->diskStart != 0) {
+        return std::nullopt;
+    }
+    entry.compressedSize = values->compressedSize;
+    entry.uncompressedSize = values->uncompressedSize;
+    entry.localHeaderOffset = values->localHeaderOffset;
     entry.centralRecord = start.first(start.size() - directory.remaining());
-    std::uint32_t diskStart = header->diskStart;
-    if (!readZip64Extra(*extra, entry, diskStart, header->file.uncompressedSize == zipMarker32,
-                        header->file.compressedSize == zipMarker32, header->localHeaderOffset == zipMarker32,
-                        header->diskStart == zipMarker16)) {
-        return std::nullopt;
-    }
-    if (diskStart != 0) {
-        return std::nullopt;
-    }
     return entry;
 }
 
@@ -132,9 +157,15 @@ struct DirectoryBounds {
     std::size_t end;  // where the records after the directory begin
 };
 
+struct Zip64End {
+    DirectoryBounds bounds;
+    Bytes record;   // as the file has them
+    Bytes locator;
+};
+
 // Reads the ZIP64 end record and its locator, which must sit directly
 // before the end record. Nothing if they are not there or not well formed.
-std::optional<DirectoryBounds> readZip64End(Bytes file, std::size_t endRecord, ZipEndRecords& records) {
+std::optional<Zip64End> readZip64End(Bytes file, std::size_t endRecord) {
     if (endRecord < Zip64Locator::size) {
         return std::nullopt;
     }
@@ -156,9 +187,8 @@ std::optional<DirectoryBounds> readZip64End(Bytes file, std::size_t endRecord, Z
         record->entriesOnDisk != record->entries) {
         return std::nullopt;
     }
-    records.zip64Record = recordBytes;
-    records.zip64Locator = locatorBytes;
-    return DirectoryBounds{record->entries, record->directorySize, record->directoryOffset, recordStart};
+    return Zip64End{DirectoryBounds{record->entries, record->directorySize, record->directoryOffset, recordStart},
+                    recordBytes, locatorBytes};
 }
 
 }  // namespace
@@ -225,14 +255,16 @@ std::optional<ZipArchive> readZipArchive(Bytes file) {
     }
 
     DirectoryBounds bounds{end->entries, end->directorySize, end->directoryOffset, *endOffset};
-    if (const auto zip64 = readZip64End(file, *endOffset, archive.end)) {
+    if (const auto zip64 = readZip64End(file, *endOffset)) {
         // The short fields either agree or defer to the ZIP64 record.
-        if ((end->entries != zipMarker16 && end->entries != zip64->entries) ||
-            (end->directorySize != zipMarker32 && end->directorySize != zip64->size) ||
-            (end->directoryOffset != zipMarker32 && end->directoryOffset != zip64->offset)) {
+        if ((end->entries != zipMarker16 && end->entries != zip64->bounds.entries) ||
+            (end->directorySize != zipMarker32 && end->directorySize != zip64->bounds.size) ||
+            (end->directoryOffset != zipMarker32 && end->directoryOffset != zip64->bounds.offset)) {
             return std::nullopt;
         }
-        bounds = *zip64;
+        bounds = zip64->bounds;
+        archive.end.zip64Record = zip64->record;
+        archive.end.zip64Locator = zip64->locator;
     } else if (end->disk != 0) {
         return std::nullopt;
     }
