@@ -1,13 +1,13 @@
 #include "authenticode/signature_check.h"
 
-#include "authenticode/signature/asn1_view.h"
 #include "authenticode/chain/chain_policy.h"
+#include "authenticode/chain/trust_store.h"
+#include "authenticode/signature/asn1_view.h"
 #include "authenticode/signature/digest_algorithm.h"
 #include "authenticode/signature/indirect_data.h"
 #include "authenticode/signature/signed_message.h"
 #include "authenticode/signature/signer_info.h"
 #include "authenticode/time_stamp.h"
-#include "authenticode/chain/trust_store.h"
 
 namespace authenticode {
 

@@ -5,8 +5,8 @@
 #include <array>
 #include <climits>
 
-#include "authenticode/signature/asn1_view.h"
 #include "authenticode/chain/chain_policy.h"
+#include "authenticode/signature/asn1_view.h"
 #include "authenticode/signature/digest_algorithm.h"
 #include "authenticode/signature/hasher.h"
 #include "authenticode/signature/oids.h"

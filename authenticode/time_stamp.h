@@ -6,10 +6,10 @@
 #include <ctime>
 #include <optional>
 
-#include "authenticode/signature/signed_message.h"
-#include "authenticode/outcome.h"
-#include "authenticode/trail.h"
 #include "authenticode/chain/trust_store.h"
+#include "authenticode/outcome.h"
+#include "authenticode/signature/signed_message.h"
+#include "authenticode/trail.h"
 
 namespace authenticode {
 

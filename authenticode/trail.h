@@ -10,8 +10,8 @@
 #include <string>
 
 #include "authenticode/chain/chain_record.h"
-#include "authenticode/signature/openssl_ptr.h"
 #include "authenticode/outcome.h"
+#include "authenticode/signature/openssl_ptr.h"
 
 namespace authenticode {
 

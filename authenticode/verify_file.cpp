@@ -8,10 +8,10 @@
 #include "authenticode/formats/appx_subject.h"
 #include "authenticode/formats/cab_subject.h"
 #include "authenticode/formats/catalog_subject.h"
-#include "authenticode/reading/mapped_file.h"
 #include "authenticode/formats/msi_subject.h"
 #include "authenticode/formats/pe_subject.h"
 #include "authenticode/formats/script_subject.h"
+#include "authenticode/reading/mapped_file.h"
 #include "authenticode/signature_check.h"
 
 namespace authenticode {

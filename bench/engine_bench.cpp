@@ -20,14 +20,14 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/signature/asn1_view.h"
 #include "authenticode/chain/chain_policy.h"
-#include "authenticode/signature/hasher.h"
-#include "authenticode/reading/mapped_file.h"
+#include "authenticode/chain/trust_store.h"
 #include "authenticode/formats/pe_subject.h"
+#include "authenticode/reading/mapped_file.h"
+#include "authenticode/signature/asn1_view.h"
+#include "authenticode/signature/hasher.h"
 #include "authenticode/signature/signed_message.h"
 #include "authenticode/signature/signer_info.h"
-#include "authenticode/chain/trust_store.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"
 

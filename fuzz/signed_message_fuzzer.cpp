@@ -3,13 +3,13 @@
 #include <cstdlib>
 #include <memory>
 
+#include "authenticode/chain/trust_store.h"
 #include "authenticode/signature/asn1_view.h"
 #include "authenticode/signature/indirect_digest.h"
 #include "authenticode/signature/oids.h"
 #include "authenticode/signature/signed_message.h"
 #include "authenticode/signature/signer_info.h"
 #include "authenticode/time_stamp.h"
-#include "authenticode/chain/trust_store.h"
 #include "fuzz_support.h"
 
 namespace {

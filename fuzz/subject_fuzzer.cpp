@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "authenticode/formats/subject.h"
 #include "authenticode/reading/mapped_file.h"
 #include "authenticode/signature/signed_message.h"
-#include "authenticode/formats/subject.h"
 #include "fuzz_support.h"
 #include SUBJECT_HEADER
 

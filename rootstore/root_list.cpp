@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <set>
 
-#include "authenticode/signature/asn1_view.h"
 #include "authenticode/formats/catalog_subject.h"
 #include "authenticode/reading/der.h"
+#include "authenticode/signature/asn1_view.h"
 #include "authenticode/signature/openssl_ptr.h"
 #include "authenticode/signature/signed_message.h"
 #include "authenticode/signature/signer_info.h"

@@ -11,8 +11,8 @@
 
 #include <openssl/x509.h>
 
-#include "authenticode/reading/bytes.h"
 #include "authenticode/chain/root_properties.h"
+#include "authenticode/reading/bytes.h"
 
 namespace rootstore {
 

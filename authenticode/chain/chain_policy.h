@@ -4,10 +4,10 @@
 
 #include <ctime>
 
-#include "authenticode/signature/openssl_ptr.h"
 #include "authenticode/chain/chain_record.h"
 #include "authenticode/chain/trust_store.h"
 #include "authenticode/outcome.h"
+#include "authenticode/signature/openssl_ptr.h"
 
 namespace authenticode {
 

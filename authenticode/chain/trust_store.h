@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/signature/openssl_ptr.h"
 #include "authenticode/chain/root_properties.h"
 #include "authenticode/chain/usage.h"
+#include "authenticode/signature/openssl_ptr.h"
 
 namespace authenticode {
 

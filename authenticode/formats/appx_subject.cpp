@@ -5,10 +5,10 @@
 #include <memory>
 #include <string>
 
+#include "authenticode/formats/signature_der.h"
 #include "authenticode/signature/asn1_view.h"
 #include "authenticode/signature/indirect_digest.h"
 #include "authenticode/signature/oids.h"
-#include "authenticode/formats/signature_der.h"
 
 namespace authenticode {
 

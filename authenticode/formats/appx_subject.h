@@ -16,10 +16,10 @@
 #include <string_view>
 #include <vector>
 
-#include "authenticode/signature/hasher.h"
-#include "authenticode/reading/mapped_file.h"
 #include "authenticode/formats/subject.h"
+#include "authenticode/reading/mapped_file.h"
 #include "authenticode/reading/zip_archive.h"
+#include "authenticode/signature/hasher.h"
 
 namespace authenticode {
 

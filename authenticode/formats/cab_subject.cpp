@@ -2,9 +2,9 @@
 
 #include <array>
 
+#include "authenticode/formats/signature_der.h"
 #include "authenticode/signature/indirect_digest.h"
 #include "authenticode/signature/oids.h"
-#include "authenticode/formats/signature_der.h"
 
 namespace authenticode {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <variant>
 
-#include "authenticode/signature/hasher.h"
-#include "authenticode/reading/mapped_file.h"
 #include "authenticode/formats/subject.h"
+#include "authenticode/reading/mapped_file.h"
+#include "authenticode/signature/hasher.h"
 
 namespace authenticode {
 

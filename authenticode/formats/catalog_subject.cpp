@@ -1,7 +1,7 @@
 #include "authenticode/formats/catalog_subject.h"
 
-#include "authenticode/signature/asn1_view.h"
 #include "authenticode/reading/der.h"
+#include "authenticode/signature/asn1_view.h"
 #include "authenticode/signature/oids.h"
 #include "authenticode/signature/trust_list.h"
 

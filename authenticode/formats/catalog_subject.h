@@ -7,8 +7,8 @@
 #include <optional>
 #include <string_view>
 
-#include "authenticode/reading/mapped_file.h"
 #include "authenticode/formats/subject.h"
+#include "authenticode/reading/mapped_file.h"
 
 namespace authenticode {
 

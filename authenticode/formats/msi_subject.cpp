@@ -4,11 +4,11 @@
 #include <array>
 #include <memory>
 
+#include "authenticode/formats/signature_der.h"
 #include "authenticode/signature/asn1_view.h"
 #include "authenticode/signature/hasher.h"
 #include "authenticode/signature/indirect_digest.h"
 #include "authenticode/signature/oids.h"
-#include "authenticode/formats/signature_der.h"
 
 namespace authenticode {
 

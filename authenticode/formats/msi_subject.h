@@ -14,9 +14,9 @@
 #include <variant>
 #include <vector>
 
+#include "authenticode/formats/subject.h"
 #include "authenticode/reading/compound_file.h"
 #include "authenticode/reading/mapped_file.h"
-#include "authenticode/formats/subject.h"
 
 namespace authenticode {
 

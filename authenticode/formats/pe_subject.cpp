@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "authenticode/signature/indirect_digest.h"
 #include "authenticode/formats/signature_der.h"
+#include "authenticode/signature/indirect_digest.h"
 
 namespace authenticode {
 

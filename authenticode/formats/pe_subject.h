@@ -6,9 +6,9 @@
 #include <optional>
 #include <string_view>
 
+#include "authenticode/formats/subject.h"
 #include "authenticode/reading/mapped_file.h"
 #include "authenticode/reading/pe_image.h"
-#include "authenticode/formats/subject.h"
 
 namespace authenticode {
 

@@ -6,10 +6,10 @@
 #include <memory>
 #include <string>
 
+#include "authenticode/formats/signature_der.h"
 #include "authenticode/reading/base64.h"
 #include "authenticode/signature/indirect_digest.h"
 #include "authenticode/signature/oids.h"
-#include "authenticode/formats/signature_der.h"
 
 namespace authenticode {
 

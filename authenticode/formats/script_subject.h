@@ -22,10 +22,10 @@
 #include <variant>
 #include <vector>
 
-#include "authenticode/signature/hasher.h"
-#include "authenticode/reading/mapped_file.h"
 #include "authenticode/formats/subject.h"
+#include "authenticode/reading/mapped_file.h"
 #include "authenticode/reading/text_encoding.h"
+#include "authenticode/signature/hasher.h"
 
 namespace authenticode {
 

@@ -5,8 +5,8 @@
 #include <functional>
 #include <variant>
 
-#include "authenticode/reading/bytes.h"
 #include "authenticode/outcome.h"
+#include "authenticode/reading/bytes.h"
 #include "authenticode/reason.h"
 #include "authenticode/signature/signed_message.h"
 

@@ -5,11 +5,11 @@
 #include <functional>
 #include <variant>
 
+#include "authenticode/outcome.h"
 #include "authenticode/reading/bytes.h"
 #include "authenticode/signature/hasher.h"
 #include "authenticode/signature/indirect_data.h"
 #include "authenticode/signature/signed_message.h"
-#include "authenticode/outcome.h"
 
 namespace authenticode {
 

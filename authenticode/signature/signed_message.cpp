@@ -5,11 +5,11 @@
 #include <initializer_list>
 #include <vector>
 
+#include "authenticode/reading/der_shapes.h"
 #include "authenticode/signature/asn1_view.h"
 #include "authenticode/signature/certificate_cache.h"
-#include "authenticode/signature/openssl_ptr.h"
 #include "authenticode/signature/oids.h"
-#include "authenticode/reading/der_shapes.h"
+#include "authenticode/signature/openssl_ptr.h"
 
 namespace authenticode {
 

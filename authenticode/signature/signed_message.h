@@ -5,8 +5,8 @@
 #include <variant>
 
 #include "authenticode/reading/bytes.h"
-#include "authenticode/signature/openssl_ptr.h"
 #include "authenticode/reason.h"
+#include "authenticode/signature/openssl_ptr.h"
 
 namespace authenticode {
 

@@ -2,8 +2,8 @@
 
 #include <openssl/asn1.h>
 
-#include "authenticode/signature/openssl_ptr.h"
 #include "authenticode/reading/der_shapes.h"
+#include "authenticode/signature/openssl_ptr.h"
 
 namespace authenticode {
 

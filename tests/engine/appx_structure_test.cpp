@@ -16,10 +16,10 @@
 #include <string>
 
 #include "authenticode/formats/appx_subject.h"
-#include "authenticode/signature/hasher.h"
 #include "authenticode/reading/mapped_file.h"
-#include "authenticode/verify_file.h"
 #include "authenticode/reading/zip_archive.h"
+#include "authenticode/signature/hasher.h"
+#include "authenticode/verify_file.h"
 #include "fixtures.h"
 #include "synthetic_pe.h"
 

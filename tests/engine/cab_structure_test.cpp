@@ -8,8 +8,8 @@
 #include <set>
 
 #include "authenticode/formats/cab_subject.h"
-#include "authenticode/signature/hasher.h"
 #include "authenticode/reading/mapped_file.h"
+#include "authenticode/signature/hasher.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"
 #include "synthetic_pe.h"

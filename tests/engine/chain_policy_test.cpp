@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "authenticode/chain/chain_policy.h"
-#include "authenticode/signature/openssl_ptr.h"
-#include "authenticode/reason.h"
 #include "authenticode/chain/trust_store.h"
+#include "authenticode/reason.h"
+#include "authenticode/signature/openssl_ptr.h"
 #include "outcome_print.h"
 
 namespace {

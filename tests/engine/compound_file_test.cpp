@@ -14,9 +14,9 @@
 #include <string>
 #include <variant>
 
+#include "authenticode/formats/msi_subject.h"
 #include "authenticode/reading/compound_file.h"
 #include "authenticode/reading/mapped_file.h"
-#include "authenticode/formats/msi_subject.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"
 #include "synthetic_pe.h"

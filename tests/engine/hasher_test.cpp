@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "authenticode/signature/hasher.h"
 #include "authenticode/reading/mapped_file.h"
+#include "authenticode/signature/hasher.h"
 
 namespace {
 

@@ -8,10 +8,10 @@
 #include <chrono>
 #include <string>
 
-#include "authenticode/signature/hasher.h"
-#include "authenticode/reading/mapped_file.h"
 #include "authenticode/formats/script_subject.h"
+#include "authenticode/reading/mapped_file.h"
 #include "authenticode/reading/text_encoding.h"
+#include "authenticode/signature/hasher.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"
 #include "synthetic_pe.h"

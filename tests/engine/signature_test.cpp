@@ -10,11 +10,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "authenticode/signature/hasher.h"
+#include "authenticode/formats/pe_subject.h"
 #include "authenticode/reading/mapped_file.h"
 #include "authenticode/reading/pe_image.h"
-#include "authenticode/formats/pe_subject.h"
 #include "authenticode/reason.h"
+#include "authenticode/signature/hasher.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"
 

@@ -8,9 +8,9 @@
 #include <variant>
 #include <vector>
 
+#include "authenticode/formats/signature_der.h"
 #include "authenticode/reading/base64.h"
 #include "authenticode/signature/indirect_data.h"
-#include "authenticode/formats/signature_der.h"
 #include "signed_pe.h"
 
 namespace {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "../cli/spawn.h"
 #include "authenticode/chain/root_properties.h"
 #include "authenticode/verify_file.h"
 #include "fixtures.h"
-#include "../cli/spawn.h"
 #include "rootstore/import_store.h"
 
 namespace {
