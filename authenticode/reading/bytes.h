@@ -75,7 +75,6 @@ private:
         return read.has_value();
     }
 
-
     template <typename Value>
     std::optional<Value> little() {
         const auto field = bytes(sizeof(Value));
@@ -102,13 +101,6 @@ void appendLittleEndian(std::vector<std::uint8_t>& out, Values... values) {
         }
     };
     (append(values), ...);
-}
-
-// One field at a known offset, for a check that looks at a single value
-// rather than reading a record.
-inline std::optional<std::uint32_t> readU32(Bytes data, std::size_t offset) {
-    const auto field = slice(data, offset, 4);
-    return field ? ByteCursor(*field).u32le() : std::nullopt;
 }
 
 inline bool allZero(Bytes data) {

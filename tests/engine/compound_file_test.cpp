@@ -453,13 +453,13 @@ const Damage damages[] = {
      [](Sample& s) { putU32(s.bytes, s.builder.entryOffset(s.innerLarge) + 0x48, s.small); }, Spoilt::FolderTree},
     {"mini_chain_loops",
      [](Sample& s) {
-         const auto miniFat = *authenticode::readU32(s.bytes, 0x3C);
+         const auto miniFat = authenticode::CompoundFileHeader::read(s.bytes)->firstMiniFatSector;
          putU32(s.bytes, s.builder.sectorOffset(miniFat) + 4 * s.builder.start(s.small), s.builder.start(s.small));
      },
      Spoilt::Small},
     {"mini_chain_ends_early",
      [](Sample& s) {
-         const auto miniFat = *authenticode::readU32(s.bytes, 0x3C);
+         const auto miniFat = authenticode::CompoundFileHeader::read(s.bytes)->firstMiniFatSector;
          putU32(s.bytes, s.builder.sectorOffset(miniFat) + 4 * s.builder.start(s.small), endOfChain);
      },
      Spoilt::Small},
@@ -469,7 +469,7 @@ const Damage damages[] = {
      Spoilt::Small},
     {"mini_fat_loops",
      [](Sample& s) {
-         const auto miniFat = *authenticode::readU32(s.bytes, 0x3C);
+         const auto miniFat = authenticode::CompoundFileHeader::read(s.bytes)->firstMiniFatSector;
          putU32(s.bytes, s.builder.fatEntryOffset(miniFat), miniFat);
      },
      Spoilt::Small},
